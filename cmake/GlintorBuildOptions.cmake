@@ -1,0 +1,20 @@
+# One interface target carries the language level, the warnings and the sanitizers;
+# every target of the project links it.
+set(GLINTOR_SANITIZE "" CACHE STRING "Sanitizers to build with: empty, 'address;undefined' or 'thread'")
+option(GLINTOR_WERROR "Treat compiler warnings as errors" OFF)
+
+add_library(glintor_build_options INTERFACE)
+target_compile_features(glintor_build_options INTERFACE cxx_std_17)
+set_target_properties(glintor_build_options PROPERTIES INTERFACE_CXX_EXTENSIONS OFF)
+target_compile_options(glintor_build_options INTERFACE
+    -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual
+    $<$<BOOL:${GLINTOR_WERROR}>:-Werror>)
+target_compile_definitions(glintor_build_options INTERFACE
+    QT_NO_FOREACH QT_DEPRECATED_WARNINGS)
+
+if(GLINTOR_SANITIZE)
+    string(REPLACE ";" "," _glintor_sanitizers "${GLINTOR_SANITIZE}")
+    target_compile_options(glintor_build_options INTERFACE
+        -fsanitize=${_glintor_sanitizers} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    target_link_options(glintor_build_options INTERFACE -fsanitize=${_glintor_sanitizers})
+endif()

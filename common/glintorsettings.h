@@ -1,0 +1,31 @@
+#pragma once
+
+// The one settings store both programs share: ~/.config/Glintor/Settings.conf.
+// Names and defaults live here only; every reader opens its own QSettings for one operation.
+
+namespace GlintorSettings {
+
+constexpr const char *Organization = "Glintor";
+constexpr const char *Application = "Settings";
+
+namespace Key {
+constexpr const char *ColorMode = "colorMode";
+constexpr const char *AnimationEffect = "animationEffect";
+constexpr const char *EnableAnimation = "enableAnimation";
+constexpr const char *EnableShake = "enableShake";
+constexpr const char *ShakeDistance = "shakeDistance";
+constexpr const char *ShakeWindowMs = "shakeWindowMs";
+constexpr const char *ShakeAlternations = "shakeAlternations";
+} // namespace Key
+
+namespace Default {
+constexpr int ColorMode = 1; // red
+constexpr int AnimationEffect = 0; // random
+constexpr bool EnableAnimation = true;
+constexpr bool EnableShake = true;
+constexpr int ShakeDistance = 80;
+constexpr int ShakeWindowMs = 700;
+constexpr int ShakeAlternations = 3;
+} // namespace Default
+
+} // namespace GlintorSettings

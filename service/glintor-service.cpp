@@ -1,0 +1,206 @@
+// glintor-service: shows the pointer-locating animation on Ctrl+Alt+M, on a mouse shake or on a
+// Ctrl press that reaches the service.
+
+#include "glintor.h"
+#include "globalkeyhandler.h"
+#include "translationloader.h"
+#include "x11support.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDebug>
+#include <QSocketNotifier>
+#include <QTranslator>
+
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <thread>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+bool g_debugMode = false;
+Glintor *g_glintor = nullptr;
+GlobalKeyHandler *g_keyHandler = nullptr;
+
+namespace {
+
+// The detached hotkey thread outlives main's objects; it hands a press over only while the
+// overlay exists, and main closes this gate before it tears the overlay down.
+std::mutex g_hotkeyGateMutex;
+bool g_hotkeyGateOpen = false;
+
+// Written by the signal handler, read by a QSocketNotifier on the main thread.
+int g_signalSocket[2] = { -1, -1 };
+
+constexpr unsigned int CtrlAlt = ControlMask | Mod1Mask; // 12
+constexpr unsigned int CtrlAltNumLock = CtrlAlt | Mod2Mask; // 28
+
+void closeHotkeyGate()
+{
+    std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
+    g_hotkeyGateOpen = false;
+}
+
+void handOverHotkeyPress(Glintor *overlay)
+{
+    std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
+    if (!g_hotkeyGateOpen)
+        return;
+    const QPoint position = QCursor::pos();
+    if (g_debugMode)
+        qDebug() << "Hotkey Ctrl+Alt+M pressed at position:" << position;
+    QMetaObject::invokeMethod(overlay, "startAnimation", Qt::QueuedConnection, Q_ARG(QPoint, position));
+}
+
+// Reacts to a signal that the asynchronous handler has passed through the socket.
+void handleSignal(int sig)
+{
+    if (g_debugMode)
+        qDebug() << "Interrupt signal (" << sig << ") received.";
+
+    if (sig == SIGUSR1) {
+        if (g_glintor) {
+            QMetaObject::invokeMethod(g_glintor, "loadSettings", Qt::QueuedConnection);
+            if (g_debugMode)
+                qDebug() << "Reloaded settings due to SIGUSR1 signal";
+        }
+        return;
+    }
+
+    if (g_keyHandler)
+        g_keyHandler->shutdown();
+    QCoreApplication::quit();
+}
+
+void readSignals()
+{
+    unsigned char sig = 0;
+    while (::read(g_signalSocket[1], &sig, 1) == 1)
+        handleSignal(sig);
+}
+
+} // namespace
+
+// Only async-signal-safe work here: pass the signal number on to the event loop.
+void signalHandler(int sig)
+{
+    const int savedErrno = errno;
+    const unsigned char byte = static_cast<unsigned char>(sig);
+    const ssize_t written = ::write(g_signalSocket[0], &byte, 1);
+    (void)written;
+    errno = savedErrno;
+}
+
+void hotkeyListener(Glintor *overlay)
+{
+    Display *display = XOpenDisplay(nullptr);
+    if (!display) {
+        if (g_debugMode)
+            qWarning() << "XOpenDisplay failed: cannot register global hotkey";
+        return;
+    }
+
+    KeyCode keycode = XKeysymToKeycode(display, XK_M);
+    if (!X11Support::grabKey(display, keycode, CtrlAlt) && g_debugMode)
+        qWarning() << "Cannot grab hotkey Ctrl+Alt+M - possibly already grabbed by another application";
+    X11Support::grabKey(display, keycode, CtrlAltNumLock);
+
+    for (;;) {
+        XEvent event;
+        XNextEvent(display, &event);
+
+        if (event.type == MappingNotify) {
+            // A new keyboard mapping (XTEST clients send one when they first type) may move M.
+            XRefreshKeyboardMapping(&event.xmapping);
+            const KeyCode newKeycode = XKeysymToKeycode(display, XK_M);
+            if (newKeycode != keycode && newKeycode != 0) {
+                XUngrabKey(display, keycode, CtrlAlt, DefaultRootWindow(display));
+                XUngrabKey(display, keycode, CtrlAltNumLock, DefaultRootWindow(display));
+                keycode = newKeycode;
+                X11Support::grabKey(display, keycode, CtrlAlt);
+                X11Support::grabKey(display, keycode, CtrlAltNumLock);
+            }
+            continue;
+        }
+
+        if (event.type != KeyPress || static_cast<KeyCode>(event.xkey.keycode) != keycode
+            || (event.xkey.state & CtrlAlt) != CtrlAlt)
+            continue;
+
+        handOverHotkeyPress(overlay);
+    }
+}
+
+int main(int argc, char *argv[])
+{
+    // Xlib is used from the hotkey thread and the main thread.
+    XInitThreads();
+
+    const char *x11Display = std::getenv("DISPLAY");
+    const char *waylandDisplay = std::getenv("WAYLAND_DISPLAY");
+    if (!x11Display && !waylandDisplay) {
+        std::fputs("No graphical display found (DISPLAY or WAYLAND_DISPLAY unset). Exiting.\n", stderr);
+        return 1;
+    }
+
+    QApplication app(argc, argv);
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        X11Support::installIOErrorHandler();
+
+    QTranslator translator;
+    installGlintorTranslation(translator);
+
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    for (const QString &argument : arguments) {
+        if (argument == QLatin1String("--debug")) {
+            g_debugMode = true;
+        } else if (argument == QLatin1String("--help")) {
+            std::fputs("Usage:\n"
+                       "  ./glintor-service          # Normal mode\n"
+                       "  ./glintor-service --debug  # Debug mode\n"
+                       "  ./glintor-service --help   # Show help\n",
+                       stdout);
+            return 0;
+        }
+    }
+
+    if (g_debugMode)
+        qDebug() << "Running service in debug mode";
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, g_signalSocket) != 0) {
+        qWarning() << "Cannot create the signal socket:" << qt_error_string(errno);
+        return 1;
+    }
+    QSocketNotifier signalNotifier(g_signalSocket[1], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &signalNotifier, [] { readSignals(); });
+    std::signal(SIGINT, signalHandler);
+    std::signal(SIGTERM, signalHandler);
+    std::signal(SIGUSR1, signalHandler);
+
+    Glintor overlay;
+    g_glintor = &overlay;
+
+    GlobalKeyHandler keyHandler(&overlay);
+    g_keyHandler = &keyHandler;
+    app.installEventFilter(&keyHandler);
+
+    {
+        std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
+        g_hotkeyGateOpen = true;
+    }
+    std::thread(hotkeyListener, &overlay).detach();
+
+    if (g_debugMode)
+        qDebug() << "Glintor服务已启动";
+
+    const int result = app.exec();
+    closeHotkeyGate();
+    return result;
+}

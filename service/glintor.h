@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QColor>
+#include <QPointF>
+#include <QWidget>
+
+#include <functional>
+#include <vector>
+
+class QTimer;
+
+// One dot or star of the fireworks and stars effects.
+struct Particle {
+    QPointF position; // widget coordinates, pixels
+    QPointF velocity; // pixels per second
+    double life = 0.0; // drawn with life clamped to 0..1 as opacity; removed at <= 0
+    QColor color;
+};
+
+// The service's one widget: a transparent, click-through, always-on-top window as large as the
+// primary screen. A trigger centres it on the pointer and plays one effect on a 16 ms clock.
+class Glintor final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Seams so tests can drive the effect memory and the spawning exactly.
+    using Clock = std::function<qint64()>;
+    using RandomBounded = std::function<int(int bound)>; // uniform in [0, bound)
+
+    explicit Glintor(QWidget *parent = nullptr);
+    ~Glintor() override;
+
+    void setClock(Clock clock);
+    void setRandomSource(RandomBounded random);
+
+    // Read-only views of the animation state, for tests and tools.
+    bool animating() const { return isAnimating; }
+    int radius() const { return currentRadius; }
+    int effectKind() const { return currentEffect; }
+    int colorModeSetting() const { return colorMode; }
+    int animationEffectSetting() const { return animationEffect; }
+    const std::vector<Particle> &liveParticles() const { return particles; }
+    int effectiveMax() const { return int(maxRadius * sizeMultiplier); }
+    // The square around the widget's centre that any frame can touch.
+    QRect animationRect() const;
+
+public slots:
+    void startAnimation(const QPoint &mousePos);
+    void updateAnimation();
+    void loadSettings();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    void chooseEffect();
+    struct SpawnRule;
+    void spawnParticles(const SpawnRule &rule);
+    void paintRings(QPainter &painter) const;
+    void paintFireworks(QPainter &painter) const;
+    void paintStars(QPainter &painter) const;
+
+    QTimer *animationTimer;
+    int currentRadius = 0;
+    int maxRadius = 100;
+    int animationSpeed = 2;
+    int colorMode = 1;
+    double sizeMultiplier = 1.5;
+    int animationEffect = 0;
+    bool isAnimating = false;
+    int currentEffect = 0;
+    int lastEffect = 0;
+    qint64 lastEffectTime = 0;
+    std::vector<Particle> particles;
+
+    Clock clock;
+    RandomBounded randomBounded;
+};

@@ -1,0 +1,100 @@
+#include "x11support.h"
+
+#include <QDebug>
+
+#include <X11/Xlib.h>
+
+#include <mutex>
+#include <unistd.h>
+
+namespace X11Support {
+
+namespace {
+
+// Xlib's error handler is process-wide and its default ends the process, so a request whose
+// failure is expected runs inside a trap that records errors of one display only.
+std::mutex g_trapMutex;
+Display *g_trapDisplay = nullptr;
+int g_trapError = 0;
+XErrorHandler g_previousHandler = nullptr;
+
+int trapHandler(Display *display, XErrorEvent *error)
+{
+    if (display == g_trapDisplay) {
+        g_trapError = error->error_code;
+        return 0;
+    }
+    return g_previousHandler ? g_previousHandler(display, error) : 0;
+}
+
+class ErrorTrap
+{
+public:
+    explicit ErrorTrap(Display *display)
+        : lock(g_trapMutex)
+        , trappedDisplay(display)
+    {
+        XSync(display, False);
+        g_trapDisplay = display;
+        g_trapError = 0;
+        g_previousHandler = XSetErrorHandler(trapHandler);
+    }
+    ~ErrorTrap()
+    {
+        XSetErrorHandler(g_previousHandler);
+        g_trapDisplay = nullptr;
+    }
+    ErrorTrap(const ErrorTrap &) = delete;
+    ErrorTrap &operator=(const ErrorTrap &) = delete;
+
+    // Waits for the server's answer to everything sent inside the trap.
+    int errorCode()
+    {
+        XSync(trappedDisplay, False);
+        return g_trapError;
+    }
+
+private:
+    std::lock_guard<std::mutex> lock;
+    Display *trappedDisplay;
+};
+
+int ioErrorHandler(Display *)
+{
+    // Called when the connection is lost; Xlib would exit() from whichever thread noticed,
+    // racing the other threads' teardown. Leave at once instead.
+    static const char message[] = "Lost the connection to the X server. Exiting.\n";
+    const ssize_t written = ::write(STDERR_FILENO, message, sizeof(message) - 1);
+    Q_UNUSED(written)
+    ::_exit(1);
+}
+
+} // namespace
+
+void raiseWindow(quintptr windowId)
+{
+    Display *display = XOpenDisplay(nullptr);
+    if (!display)
+        return;
+    {
+        ErrorTrap trap(display);
+        XRaiseWindow(display, Window(windowId));
+        XFlush(display);
+        trap.errorCode();
+    }
+    XCloseDisplay(display);
+}
+
+bool grabKey(Display *display, unsigned int keycode, unsigned int modifiers)
+{
+    ErrorTrap trap(display);
+    XGrabKey(display, int(keycode), modifiers, DefaultRootWindow(display), True, GrabModeAsync, GrabModeAsync);
+    return trap.errorCode() != BadAccess;
+}
+
+void installIOErrorHandler()
+{
+    XSetIOErrorHandler(ioErrorHandler);
+}
+
+} // namespace X11Support
