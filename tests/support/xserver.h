@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QImage>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QSize>
+#include <QString>
+
+#include <memory>
+
+// A private Xvfb for one test process, optionally with a compositing manager. Everything it
+// starts is killed, clients before the server, when it goes out of scope.
+class XServer
+{
+public:
+    explicit XServer(QSize screenSize = QSize(1280, 800));
+    ~XServer();
+    XServer(const XServer &) = delete;
+    XServer &operator=(const XServer &) = delete;
+
+    bool isRunning() const { return !displayName.isEmpty(); }
+    QString display() const { return displayName; }
+    // The calling environment with DISPLAY pointing here and no Wayland display.
+    QProcessEnvironment environment() const;
+
+    bool startCompositor();
+    void stopCompositor();
+    bool hasCompositor() const;
+
+    // Runs an X client (xdotool, import, ...) on this display and waits for it.
+    // Returns its standard output; ok tells whether it exited with status 0.
+    QByteArray run(const QString &program, const QStringList &arguments, bool *ok = nullptr) const;
+    bool xdotool(const QStringList &arguments) const;
+    QImage screenshot() const;
+
+private:
+    QProcess server;
+    std::unique_ptr<QProcess> compositor;
+    QString displayName;
+};
