@@ -7,5 +7,177 @@
         <source>设置</source>
         <translation>Settings</translation>
     </message>
+    <message>
+        <source>Glintor</source>
+        <translation>Glintor</translation>
+    </message>
+    <message>
+        <source>服务状态: 检查中...</source>
+        <translation>Service status: checking...</translation>
+    </message>
+    <message>
+        <source>启动服务</source>
+        <translation>Start service</translation>
+    </message>
+    <message>
+        <source>停止服务</source>
+        <translation>Stop service</translation>
+    </message>
+    <message>
+        <source>重启服务</source>
+        <translation>Restart service</translation>
+    </message>
+    <message>
+        <source>白色</source>
+        <translation>White</translation>
+    </message>
+    <message>
+        <source>红色</source>
+        <translation>Red</translation>
+    </message>
+    <message>
+        <source>彩虹</source>
+        <translation>Rainbow</translation>
+    </message>
+    <message>
+        <source>圆环颜色:</source>
+        <translation>Ring color:</translation>
+    </message>
+    <message>
+        <source>随机效果</source>
+        <translation>Random effect</translation>
+    </message>
+    <message>
+        <source>圆环效果</source>
+        <translation>Ring effect</translation>
+    </message>
+    <message>
+        <source>烟花效果</source>
+        <translation>Fireworks effect</translation>
+    </message>
+    <message>
+        <source>彩色星星</source>
+        <translation>Colored stars</translation>
+    </message>
+    <message>
+        <source>动画效果:</source>
+        <translation>Animation effect:</translation>
+    </message>
+    <message>
+        <source>启用动画</source>
+        <translation>Enable animation</translation>
+    </message>
+    <message>
+        <source>启用摇晃触发</source>
+        <translation>Enable shake trigger</translation>
+    </message>
+    <message>
+        <source>摇晃距离 (px):</source>
+        <translation>Shake distance (px):</translation>
+    </message>
+    <message>
+        <source>(范围: 10-1000 px)</source>
+        <translation>(range: 10-1000 px)</translation>
+    </message>
+    <message>
+        <source>摇晃窗口 (ms):</source>
+        <translation>Shake window (ms):</translation>
+    </message>
+    <message>
+        <source>(范围: 100-5000 ms)</source>
+        <translation>(range: 100-5000 ms)</translation>
+    </message>
+    <message>
+        <source>所需交替次数:</source>
+        <translation>Required alternations:</translation>
+    </message>
+    <message>
+        <source>(范围: 1-10 次)</source>
+        <translation>(range: 1-10 times)</translation>
+    </message>
+    <message>
+        <source>保存设置</source>
+        <translation>Save settings</translation>
+    </message>
+    <message>
+        <source>恢复默认配置</source>
+        <translation>Restore defaults</translation>
+    </message>
+    <message>
+        <source>关于</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>成功</source>
+        <translation>Success</translation>
+    </message>
+    <message>
+        <source>Glintor服务已成功启动。</source>
+        <translation>The Glintor service was started successfully.</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>无法启动Glintor服务。</source>
+        <translation>Could not start the Glintor service.</translation>
+    </message>
+    <message>
+        <source>Glintor服务已成功停止。</source>
+        <translation>The Glintor service was stopped successfully.</translation>
+    </message>
+    <message>
+        <source>无法停止Glintor服务。</source>
+        <translation>Could not stop the Glintor service.</translation>
+    </message>
+    <message>
+        <source>Glintor服务已成功重启。</source>
+        <translation>The Glintor service was restarted successfully.</translation>
+    </message>
+    <message>
+        <source>信息</source>
+        <translation>Information</translation>
+    </message>
+    <message>
+        <source>已尝试重启Glintor服务。如果服务未运行，请手动启动。</source>
+        <translation>Tried to restart the Glintor service. If the service is not running, please start it manually.</translation>
+    </message>
+    <message>
+        <source>服务状态: 运行中</source>
+        <translation>Service status: running</translation>
+    </message>
+    <message>
+        <source>服务状态: 已停止</source>
+        <translation>Service status: stopped</translation>
+    </message>
+    <message>
+        <source>确认恢复默认配置</source>
+        <translation>Confirm restoring defaults</translation>
+    </message>
+    <message>
+        <source>您确定要恢复所有设置为默认值吗？
+
+此操作将清除所有自定义设置并重启服务。</source>
+        <translation>Are you sure you want to restore all settings to their default values?
+
+This clears all custom settings and restarts the service.</translation>
+    </message>
+    <message>
+        <source>已恢复默认配置并重启服务。</source>
+        <translation>The default settings have been restored and the service restarted.</translation>
+    </message>
+    <message>
+        <source>关于Glintor</source>
+        <translation>About Glintor</translation>
+    </message>
+    <message>
+        <source>Glintor - 在按下快捷键时在鼠标位置显示动画圆环
+
+版本 %1</source>
+        <translation>Glintor - shows an animated ring at the mouse position when the shortcut key is pressed
+
+Version %1</translation>
+    </message>
 </context>
 </TS>

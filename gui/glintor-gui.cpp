@@ -1,0 +1,336 @@
+#include "glintor-gui.h"
+
+#include "glintorsettings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString UnitName = QStringLiteral("glintor.service");
+constexpr int StatusIntervalMs = 5000;
+constexpr int RestartPauseMs = 500;
+// A killed systemctl ends at once; this only bounds the wait for its exit to be reported.
+constexpr int KilledExitWaitMs = 5000;
+const QString FallbackVersion = QStringLiteral("1.0");
+
+struct SystemctlRun {
+    // True only when systemctl started, ended by itself within the wait and was not killed by a signal:
+    // a missing, crashed or hung systemctl must never pass for a success.
+    bool completed = false;
+    int exitCode = -1;
+    QByteArray output;
+
+    bool succeeded() const { return completed && exitCode == 0; }
+};
+
+SystemctlRun runSystemctl(const QStringList &arguments, int timeoutMs)
+{
+    SystemctlRun run;
+    QProcess process;
+    process.start(QStringLiteral("systemctl"), QStringList { QStringLiteral("--user") } + arguments);
+    if (process.waitForFinished(timeoutMs)) {
+        run.completed = process.exitStatus() == QProcess::NormalExit;
+        run.exitCode = process.exitCode();
+        run.output = process.readAllStandardOutput();
+    } else if (process.state() != QProcess::NotRunning) {
+        // Hung: end it here, so that no stray systemctl outlives the wait.
+        process.kill();
+        process.waitForFinished(KilledExitWaitMs);
+    }
+    return run;
+}
+
+QLabel *hintLabel(const QString &text)
+{
+    auto *label = new QLabel(text);
+    label->setStyleSheet(QStringLiteral("QLabel { color: gray; font-size: 11px; }"));
+    return label;
+}
+
+QHBoxLayout *spinWithHint(QSpinBox *spin, const QString &hint)
+{
+    auto *row = new QHBoxLayout;
+    row->addWidget(spin);
+    row->addWidget(hintLabel(hint));
+    return row;
+}
+
+QSpinBox *spinBox(const char *name, int minimum, int maximum, int value)
+{
+    auto *spin = new QSpinBox;
+    spin->setObjectName(QLatin1String(name));
+    spin->setRange(minimum, maximum);
+    spin->setValue(value);
+    return spin;
+}
+
+} // namespace
+
+GlintorGUI::GlintorGUI(QWidget *parent)
+    : QMainWindow(parent)
+{
+    setupUI();
+    loadSettings();
+    checkServiceStatus();
+
+    auto *statusTimer = new QTimer(this);
+    statusTimer->setObjectName(QStringLiteral("statusTimer"));
+    connect(statusTimer, &QTimer::timeout, this, &GlintorGUI::checkServiceStatus);
+    statusTimer->start(StatusIntervalMs);
+}
+
+GlintorGUI::~GlintorGUI() = default;
+
+void GlintorGUI::setSystemctlTimeout(int milliseconds)
+{
+    systemctlTimeoutMs = milliseconds;
+}
+
+void GlintorGUI::setupUI()
+{
+    setWindowTitle(tr("Glintor"));
+    resize(450, 600);
+
+    auto *centralWidget = new QWidget(this);
+    setCentralWidget(centralWidget);
+    auto *mainLayout = new QVBoxLayout(centralWidget);
+
+    statusLabel = new QLabel(tr("服务状态: 检查中..."));
+    statusLabel->setObjectName(QStringLiteral("statusLabel"));
+    statusLabel->setAlignment(Qt::AlignCenter);
+    mainLayout->addWidget(statusLabel);
+
+    auto *serviceRow = new QHBoxLayout;
+    startButton = new QPushButton(tr("启动服务"));
+    startButton->setObjectName(QStringLiteral("startButton"));
+    connect(startButton, &QPushButton::clicked, this, &GlintorGUI::startService);
+    serviceRow->addWidget(startButton);
+    stopButton = new QPushButton(tr("停止服务"));
+    stopButton->setObjectName(QStringLiteral("stopButton"));
+    connect(stopButton, &QPushButton::clicked, this, &GlintorGUI::stopService);
+    serviceRow->addWidget(stopButton);
+    restartButton = new QPushButton(tr("重启服务"));
+    restartButton->setObjectName(QStringLiteral("restartButton"));
+    connect(restartButton, &QPushButton::clicked, this, &GlintorGUI::manualRestartService);
+    serviceRow->addWidget(restartButton);
+    mainLayout->addLayout(serviceRow);
+
+    auto *settingsGroup = new QGroupBox(tr("设置"));
+    settingsGroup->setObjectName(QStringLiteral("settingsGroup"));
+    auto *form = new QFormLayout(settingsGroup);
+
+    colorModeCombo = new QComboBox;
+    colorModeCombo->setObjectName(QStringLiteral("colorModeCombo"));
+    colorModeCombo->addItem(tr("白色"));
+    colorModeCombo->addItem(tr("红色"));
+    colorModeCombo->addItem(tr("彩虹"));
+    form->addRow(tr("圆环颜色:"), colorModeCombo);
+
+    animationEffectCombo = new QComboBox;
+    animationEffectCombo->setObjectName(QStringLiteral("animationEffectCombo"));
+    animationEffectCombo->addItem(tr("随机效果"));
+    animationEffectCombo->addItem(tr("圆环效果"));
+    animationEffectCombo->addItem(tr("烟花效果"));
+    animationEffectCombo->addItem(tr("彩色星星"));
+    form->addRow(tr("动画效果:"), animationEffectCombo);
+
+    enableAnimationCheck = new QCheckBox(tr("启用动画"));
+    enableAnimationCheck->setObjectName(QStringLiteral("enableAnimationCheck"));
+    form->addRow(enableAnimationCheck);
+
+    enableShakeCheck = new QCheckBox(tr("启用摇晃触发"));
+    enableShakeCheck->setObjectName(QStringLiteral("enableShakeCheck"));
+    enableShakeCheck->setChecked(true);
+    form->addRow(enableShakeCheck);
+
+    shakeDistanceSpin = spinBox("shakeDistanceSpin", 10, 1000, 80);
+    form->addRow(tr("摇晃距离 (px):"), spinWithHint(shakeDistanceSpin, tr("(范围: 10-1000 px)")));
+    shakeWindowMsSpin = spinBox("shakeWindowMsSpin", 100, 5000, 700);
+    form->addRow(tr("摇晃窗口 (ms):"), spinWithHint(shakeWindowMsSpin, tr("(范围: 100-5000 ms)")));
+    shakeAlternationsSpin = spinBox("shakeAlternationsSpin", 1, 10, 3);
+    form->addRow(tr("所需交替次数:"), spinWithHint(shakeAlternationsSpin, tr("(范围: 1-10 次)")));
+
+    mainLayout->addWidget(settingsGroup);
+
+    auto *settingsRow = new QHBoxLayout;
+    auto *saveButton = new QPushButton(tr("保存设置"));
+    saveButton->setObjectName(QStringLiteral("saveButton"));
+    connect(saveButton, &QPushButton::clicked, this, &GlintorGUI::saveSettings);
+    settingsRow->addWidget(saveButton);
+    auto *restoreDefaultsButton = new QPushButton(tr("恢复默认配置"));
+    restoreDefaultsButton->setObjectName(QStringLiteral("restoreDefaultsButton"));
+    connect(restoreDefaultsButton, &QPushButton::clicked, this, &GlintorGUI::restoreDefaultSettings);
+    settingsRow->addWidget(restoreDefaultsButton);
+    mainLayout->addLayout(settingsRow);
+
+    auto *aboutButton = new QPushButton(tr("关于"));
+    aboutButton->setObjectName(QStringLiteral("aboutButton"));
+    connect(aboutButton, &QPushButton::clicked, this, &GlintorGUI::showAbout);
+    mainLayout->addWidget(aboutButton);
+
+    show();
+}
+
+void GlintorGUI::startService()
+{
+    if (runSystemctl({ QStringLiteral("start"), UnitName }, systemctlTimeoutMs).succeeded()) {
+        QMessageBox::information(this, tr("成功"), tr("Glintor服务已成功启动。"));
+        checkServiceStatus();
+    } else {
+        QMessageBox::warning(this, tr("错误"), tr("无法启动Glintor服务。"));
+    }
+}
+
+void GlintorGUI::stopService()
+{
+    if (runSystemctl({ QStringLiteral("stop"), UnitName }, systemctlTimeoutMs).succeeded()) {
+        QMessageBox::information(this, tr("成功"), tr("Glintor服务已成功停止。"));
+        checkServiceStatus();
+    } else {
+        QMessageBox::warning(this, tr("错误"), tr("无法停止Glintor服务。"));
+    }
+}
+
+void GlintorGUI::restartService()
+{
+    doRestartService();
+}
+
+void GlintorGUI::manualRestartService()
+{
+    doRestartService();
+}
+
+void GlintorGUI::doRestartService()
+{
+    runSystemctl({ QStringLiteral("daemon-reload") }, systemctlTimeoutMs);
+    runSystemctl({ QStringLiteral("stop"), UnitName }, systemctlTimeoutMs);
+    QThread::msleep(RestartPauseMs);
+    if (runSystemctl({ QStringLiteral("start"), UnitName }, systemctlTimeoutMs).succeeded()) {
+        QMessageBox::information(this, tr("成功"), tr("Glintor服务已成功重启。"));
+    } else {
+        // Only the service installed beside this program, never whatever the working directory holds.
+        const QString service = QCoreApplication::applicationDirPath() + QStringLiteral("/glintor-service");
+        if (QFileInfo(service).isExecutable())
+            QProcess::startDetached(service, { QStringLiteral("--debug") });
+        QMessageBox::information(this, tr("信息"), tr("已尝试重启Glintor服务。如果服务未运行，请手动启动。"));
+    }
+    checkServiceStatus();
+}
+
+void GlintorGUI::checkServiceStatus()
+{
+    const SystemctlRun run = runSystemctl({ QStringLiteral("is-active"), UnitName }, systemctlTimeoutMs);
+    // Only the printed word counts; the text stops at a NUL byte, as a C string would.
+    const QString state = run.completed ? QString::fromUtf8(run.output.trimmed().constData()) : QString();
+    const bool running = state == QLatin1String("active");
+    startButton->setEnabled(!running);
+    stopButton->setEnabled(running);
+    if (running) {
+        statusLabel->setText(tr("服务状态: 运行中"));
+        statusLabel->setStyleSheet(QStringLiteral("QLabel { color : green; }"));
+    } else {
+        statusLabel->setText(tr("服务状态: 已停止"));
+        statusLabel->setStyleSheet(QStringLiteral("QLabel { color : red; }"));
+    }
+}
+
+void GlintorGUI::saveSettings()
+{
+    using namespace GlintorSettings;
+    QSettings settings(Organization, Application);
+    settings.setValue(Key::ColorMode, colorModeCombo->currentIndex());
+    settings.setValue(Key::EnableShake, enableShakeCheck->isChecked());
+    settings.setValue(Key::ShakeDistance, shakeDistanceSpin->value());
+    settings.setValue(Key::ShakeWindowMs, shakeWindowMsSpin->value());
+    settings.setValue(Key::ShakeAlternations, shakeAlternationsSpin->value());
+    settings.setValue(Key::EnableAnimation, enableAnimationCheck->isChecked());
+    settings.setValue(Key::AnimationEffect, animationEffectCombo->currentIndex());
+    // The restarted service reads the file as it starts, so the values must be on disk first.
+    settings.sync();
+    doRestartService();
+}
+
+void GlintorGUI::loadSettings()
+{
+    using namespace GlintorSettings;
+    QSettings settings(Organization, Application);
+    colorModeCombo->setCurrentIndex(settings.value(Key::ColorMode, Default::ColorMode).toInt());
+    enableAnimationCheck->setChecked(settings.value(Key::EnableAnimation, Default::EnableAnimation).toBool());
+    enableShakeCheck->setChecked(settings.value(Key::EnableShake, Default::EnableShake).toBool());
+    shakeDistanceSpin->setValue(settings.value(Key::ShakeDistance, Default::ShakeDistance).toInt());
+    shakeWindowMsSpin->setValue(settings.value(Key::ShakeWindowMs, Default::ShakeWindowMs).toInt());
+    shakeAlternationsSpin->setValue(settings.value(Key::ShakeAlternations, Default::ShakeAlternations).toInt());
+    animationEffectCombo->setCurrentIndex(settings.value(Key::AnimationEffect, Default::AnimationEffect).toInt());
+}
+
+void GlintorGUI::restoreDefaultSettings()
+{
+    const QMessageBox::StandardButton answer = QMessageBox::question(
+        this, tr("确认恢复默认配置"), tr("您确定要恢复所有设置为默认值吗？\n\n此操作将清除所有自定义设置并重启服务。"),
+        QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+
+    QSettings settings(GlintorSettings::Organization, GlintorSettings::Application);
+    settings.clear();
+    // loadSettings opens a second settings object, which also writes the emptied store to disk.
+    loadSettings();
+    doRestartService();
+    QMessageBox::information(this, tr("成功"), tr("已恢复默认配置并重启服务。"));
+}
+
+QString GlintorGUI::readVersionFromFile()
+{
+    QFile file(QStringLiteral("version.txt"));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        file.setFileName(QCoreApplication::applicationDirPath() + QStringLiteral("/version.txt"));
+        if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+            return FallbackVersion;
+    }
+    QTextStream stream(&file);
+    const QString version = stream.readLine().trimmed();
+    file.close();
+    return version.isEmpty() ? FallbackVersion : version;
+}
+
+void GlintorGUI::showAbout()
+{
+    const QString applicationDir = QCoreApplication::applicationDirPath();
+    const QStringList places = { QStringLiteral("version.txt"),
+                                 QStringLiteral("../version.txt"),
+                                 QStringLiteral("/usr/share/glintor/version.txt"),
+                                 QStringLiteral("/usr/local/share/glintor/version.txt"),
+                                 applicationDir + QStringLiteral("/version.txt"),
+                                 applicationDir + QStringLiteral("/../share/glintor/version.txt") };
+    QString version = FallbackVersion;
+    for (const QString &place : places) {
+        QFile file(place);
+        if (!file.exists() || !file.open(QIODevice::ReadOnly | QIODevice::Text))
+            continue;
+        QTextStream stream(&file);
+        // Shown exactly as written, surrounding spaces and all.
+        version = stream.readLine();
+        file.close();
+        break;
+    }
+    QMessageBox::about(this, tr("关于Glintor"),
+                       tr("Glintor - 在按下快捷键时在鼠标位置显示动画圆环\n\n版本 %1").arg(version));
+}

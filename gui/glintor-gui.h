@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QMainWindow>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QSpinBox;
+
+// The settings window: shows whether the glintor.service user unit runs, starts, stops and restarts it
+// through "systemctl --user", edits the settings file the service reads and shows the About box.
+class GlintorGUI final : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // How long one systemctl run may block the window before it is killed and counted as failed.
+    static constexpr int SystemctlTimeoutMs = 30000;
+
+    explicit GlintorGUI(QWidget *parent = nullptr);
+    ~GlintorGUI() override;
+
+    // Tests of a hung systemctl use this to give up sooner than a user would wait.
+    void setSystemctlTimeout(int milliseconds);
+
+private slots:
+    void startService();
+    void stopService();
+    void restartService();
+    void manualRestartService();
+    void doRestartService();
+    void checkServiceStatus();
+    void saveSettings();
+    void loadSettings();
+    void restoreDefaultSettings();
+    QString readVersionFromFile();
+    void showAbout();
+
+private:
+    void setupUI();
+
+    QPushButton *startButton = nullptr;
+    QPushButton *stopButton = nullptr;
+    QPushButton *restartButton = nullptr;
+    QLabel *statusLabel = nullptr;
+    QCheckBox *enableAnimationCheck = nullptr;
+    QComboBox *colorModeCombo = nullptr;
+    QComboBox *animationEffectCombo = nullptr;
+    QCheckBox *enableShakeCheck = nullptr;
+    QSpinBox *shakeDistanceSpin = nullptr;
+    QSpinBox *shakeWindowMsSpin = nullptr;
+    QSpinBox *shakeAlternationsSpin = nullptr;
+    int systemctlTimeoutMs = SystemctlTimeoutMs;
+};
