@@ -1,0 +1,255 @@
+// Installs the build into a temporary DESTDIR with "cmake --install --prefix /usr", as a package
+// does, and checks the tree: every file in place, the paths written into the unit and the entries,
+// the entries valid, the version file, and the installed programs finding what they need.
+
+#include "installtools.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestInstall : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void installedFile_data();
+    void installedFile();
+    void unitLine_data();
+    void unitLine();
+    void desktopEntry_data();
+    void desktopEntry();
+    void autostartEntry_data();
+    void autostartEntry();
+    void versionFile();
+    void aboutBoxFindsInstalledVersion();
+    void installedService_data();
+    void installedService();
+
+private:
+    QString installed(const QString &path) const { return root.path() + path; }
+    QProcessEnvironment quietEnvironment() const;
+
+    QTemporaryDir root;
+    QTemporaryDir scratch;
+};
+
+QProcessEnvironment TestInstall::quietEnvironment() const
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), scratch.filePath(QStringLiteral("config")));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return environment;
+}
+
+void TestInstall::initTestCase()
+{
+    QVERIFY(root.isValid());
+    QVERIFY(scratch.isValid());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DESTDIR"), root.path());
+    const CommandResult install = runCommand(QStringLiteral(CMAKE_COMMAND_PATH),
+                                             { QStringLiteral("--install"), QStringLiteral(GLINTOR_BUILD_DIR),
+                                               QStringLiteral("--prefix"), QStringLiteral("/usr") },
+                                             120000, environment);
+    QVERIFY2(install.succeeded(), qPrintable(install.describe()));
+}
+
+void TestInstall::installedFile_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("executable");
+
+    QTest::newRow("service program") << "/usr/bin/glintor-service" << true;
+    QTest::newRow("settings program") << "/usr/bin/glintor-gui" << true;
+    QTest::newRow("english catalogue") << "/usr/share/glintor/translations/glintor_en.qm" << false;
+    QTest::newRow("version file") << "/usr/share/glintor/version.txt" << false;
+    QTest::newRow("user unit") << "/usr/lib/systemd/user/glintor.service" << false;
+    QTest::newRow("desktop entry") << "/usr/share/applications/glintor-gui.desktop" << false;
+    QTest::newRow("autostart entry in /etc") << "/etc/xdg/autostart/glintor.desktop" << false;
+    QTest::newRow("icon") << "/usr/share/icons/hicolor/scalable/apps/glintor.svg" << false;
+    QTest::newRow("service manual page") << "/usr/share/man/man1/glintor-service.1.gz" << false;
+    QTest::newRow("settings manual page") << "/usr/share/man/man1/glintor-gui.1.gz" << false;
+    QTest::newRow("copyright") << "/usr/share/doc/glintor/copyright" << false;
+    QTest::newRow("changelog") << "/usr/share/doc/glintor/changelog.gz" << false;
+}
+
+void TestInstall::installedFile()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, executable);
+
+    const QFileInfo info(installed(path));
+    QVERIFY2(info.isFile(), qPrintable(path + QStringLiteral(" is missing")));
+    QVERIFY(info.size() > 0);
+    QCOMPARE(info.isExecutable(), executable);
+}
+
+void TestInstall::unitLine_data()
+{
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("runs the installed program") << "ExecStart=/usr/bin/glintor-service";
+    QTest::newRow("part of the graphical session") << "PartOf=graphical-session.target";
+    QTest::newRow("after the graphical session") << "After=graphical-session.target";
+    QTest::newRow("wanted by the graphical session") << "WantedBy=graphical-session.target";
+    QTest::newRow("restarts on failure") << "Restart=on-failure";
+    QTest::newRow("not after the no-display exit") << "RestartPreventExitStatus=1";
+}
+
+void TestInstall::unitLine()
+{
+    QFETCH(QString, line);
+
+    const QStringList lines = QString::fromUtf8(readFile(installed("/usr/lib/systemd/user/glintor.service"))).split('\n');
+    QVERIFY2(lines.contains(line), qPrintable(lines.join('\n')));
+}
+
+void TestInstall::desktopEntry_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QStringList>("lines");
+
+    QTest::newRow("settings program") << "/usr/share/applications/glintor-gui.desktop"
+                                      << QStringList { "Type=Application", "Name=Glintor Settings",
+                                                       "Name[zh_CN]=Glintor 设置", "Exec=/usr/bin/glintor-gui",
+                                                       "Icon=glintor" };
+    QTest::newRow("autostart") << "/etc/xdg/autostart/glintor.desktop"
+                               << QStringList { "Type=Application", "Name=Glintor", "NoDisplay=true" };
+}
+
+void TestInstall::desktopEntry()
+{
+    QFETCH(QString, path);
+    QFETCH(QStringList, lines);
+
+    const CommandResult validate = runCommand(QStringLiteral("desktop-file-validate"), { installed(path) });
+    QVERIFY2(validate.succeeded() && validate.out.isEmpty() && validate.err.isEmpty(), qPrintable(validate.describe()));
+
+    const QStringList content = QString::fromUtf8(readFile(installed(path))).split('\n');
+    for (const QString &line : lines)
+        QVERIFY2(content.contains(line), qPrintable(line + QStringLiteral(" missing in\n") + content.join('\n')));
+    if (path.endsWith(QLatin1String("glintor-gui.desktop"))) {
+        const QStringList categories = content.filter(QRegularExpression("^Categories="));
+        QCOMPARE(categories.size(), 1);
+        QVERIFY(categories.first().mid(11).split(';').contains(QStringLiteral("Settings")));
+    }
+}
+
+void TestInstall::autostartEntry_data()
+{
+    QTest::addColumn<int>("systemctlStatus");
+    QTest::addColumn<int>("enabledStatus");
+    QTest::addColumn<bool>("runsProgram");
+    QTest::addColumn<QStringList>("systemctlCalls");
+
+    QTest::newRow("no user manager") << 1 << 1 << true << QStringList { "--user --quiet is-enabled glintor.service" };
+    QTest::newRow("unit not enabled") << 0 << 1 << true << QStringList { "--user --quiet is-enabled glintor.service" };
+    QTest::newRow("unit enabled") << 0 << 0 << false
+                                  << QStringList { "--user --quiet is-enabled glintor.service",
+                                                   "--user import-environment DISPLAY XAUTHORITY",
+                                                   "--user start glintor.service" };
+}
+
+// Runs the entry's command with a stand-in systemctl and a stand-in for the installed program.
+void TestInstall::autostartEntry()
+{
+    QFETCH(int, systemctlStatus);
+    QFETCH(int, enabledStatus);
+    QFETCH(bool, runsProgram);
+    QFETCH(QStringList, systemctlCalls);
+
+    const QStringList content = QString::fromUtf8(readFile(installed("/etc/xdg/autostart/glintor.desktop"))).split('\n');
+    const QStringList exec = content.filter(QRegularExpression("^Exec="));
+    QCOMPARE(exec.size(), 1);
+    const QRegularExpressionMatch shell = QRegularExpression("^Exec=sh -c \"([^\"\\\\$`]*)\"$").match(exec.first());
+    QVERIFY2(shell.hasMatch(), qPrintable(exec.first()));
+    QString script = shell.captured(1);
+    QVERIFY(script.contains(QLatin1String("/usr/bin/glintor-service")));
+
+    QTemporaryDir bin;
+    QVERIFY(writeFakeSystemctl(bin.path()));
+    const QString programLog = bin.filePath("program.log");
+    QVERIFY(writeScript(bin.filePath("glintor-service"), "#!/bin/sh\necho started >> \"" + programLog.toUtf8() + "\"\n"));
+    script.replace(QLatin1String("/usr/bin/glintor-service"), bin.filePath("glintor-service"));
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PATH", bin.path() + ':' + environment.value("PATH"));
+    environment.insert("FAKE_SYSTEMCTL_LOG", bin.filePath("systemctl.log"));
+    environment.insert("FAKE_SYSTEMCTL_STATUS", QString::number(systemctlStatus));
+    environment.insert("FAKE_SYSTEMCTL_ENABLED", QString::number(enabledStatus));
+    const CommandResult run = runCommand("sh", { "-c", script }, 30000, environment);
+    QVERIFY2(run.finished, qPrintable(run.describe()));
+
+    QCOMPARE(QFileInfo::exists(programLog), runsProgram);
+    QCOMPARE(QString::fromUtf8(readFile(bin.filePath("systemctl.log"))).split('\n', Qt::SkipEmptyParts), systemctlCalls);
+}
+
+void TestInstall::versionFile()
+{
+    const QByteArray content = readFile(installed("/usr/share/glintor/version.txt"));
+    QCOMPARE(QString::fromUtf8(content).split('\n').first(), QStringLiteral(GLINTOR_VERSION));
+}
+
+// The installed settings program finds the installed version file beside its own prefix. A probe
+// linked with the same window code stands next to it in DESTDIR/usr/bin and reads the About box.
+void TestInstall::aboutBoxFindsInstalledVersion()
+{
+    for (const char *shadow : { "/usr/share/glintor/version.txt", "/usr/local/share/glintor/version.txt" }) {
+        if (QFileInfo::exists(QString::fromLatin1(shadow)))
+            QSKIP(qPrintable(QStringLiteral("%1 exists on this machine and is found before the DESTDIR copy").arg(shadow)));
+    }
+    const QString probe = installed("/usr/bin/glintor-about-probe");
+    QVERIFY(QFile::copy(QStringLiteral(ABOUT_PROBE), probe));
+
+    // Neither the working folder nor its parent holds a version.txt.
+    const QString workingDirectory = scratch.filePath(QStringLiteral("cwd/inner"));
+    QVERIFY(QDir().mkpath(workingDirectory));
+    QTemporaryDir bin;
+    QVERIFY(writeFakeSystemctl(bin.path()));
+    QProcessEnvironment environment = quietEnvironment();
+    environment.insert("PATH", bin.path() + ':' + environment.value("PATH"));
+    environment.insert("FAKE_SYSTEMCTL_LOG", bin.filePath("systemctl.log"));
+    environment.insert("FAKE_SYSTEMCTL_STATUS", "3");
+
+    const CommandResult about = runCommand(probe, {}, 60000, environment, workingDirectory);
+    QFile::remove(probe);
+    QVERIFY2(about.succeeded(), qPrintable(about.describe()));
+    const QString text = QString::fromUtf8(about.out).trimmed();
+    QVERIFY2(text.endsWith(QStringLiteral("版本 ") + QStringLiteral(GLINTOR_VERSION)), qPrintable(text));
+}
+
+void TestInstall::installedService_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("withDisplay");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+
+    QTest::newRow("help") << QStringList { "--help" } << true << 0 << "Usage:";
+    QTest::newRow("no display") << QStringList() << false << 1 << "No graphical display found";
+}
+
+void TestInstall::installedService()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, withDisplay);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+
+    QProcessEnvironment environment = quietEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    if (withDisplay)
+        environment.insert("DISPLAY", ":0");
+    const CommandResult run = runCommand(installed("/usr/bin/glintor-service"), arguments, 30000, environment);
+    QVERIFY2(run.finished, qPrintable(run.describe()));
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(QString::fromUtf8(run.out + run.err).contains(output), qPrintable(run.describe()));
+}
+
+QTEST_GUILESS_MAIN(TestInstall)
+#include "tst_install.moc"
