@@ -1,0 +1,386 @@
+// The global hotkey end to end: the real glintor-service on a private Xvfb, keys typed through
+// XTEST by xdotool.
+
+#include "servicefixture.h"
+
+#include <QProcess>
+#include <QScopeGuard>
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+const QString HotkeyLine = QStringLiteral("Hotkey Ctrl+Alt+M pressed at position: ");
+const QString StartedLine = QStringLiteral("Animation started at position: ");
+const QString FinishedLine = QStringLiteral("Animation finished");
+const QString GrabWarning
+    = QStringLiteral("Cannot grab hotkey Ctrl+Alt+M - possibly already grabbed by another application");
+
+} // namespace
+
+class TestHotkey final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void hotkeyStartsAnimationAtPointer_data();
+    void hotkeyStartsAnimationAtPointer();
+    void otherCombinationsStartNothing_data();
+    void otherCombinationsStartNothing();
+    void keyReleaseStartsNothing_data();
+    void keyReleaseStartsNothing();
+    void keyboardMappingChangeKeepsHotkey_data();
+    void keyboardMappingChangeKeepsHotkey();
+    void terminateWhileHotkeyHeld_data();
+    void terminateWhileHotkeyHeld();
+    void refusedGrabKeepsServiceRunning_data();
+    void refusedGrabKeepsServiceRunning();
+
+private:
+    bool xdotool(const QStringList &args) const { return fixture.x().xdotool(args); }
+    // The hotkey thread places its grab shortly after start; press until one press gets through
+    // and its animation has played out, so later counts start from a quiet service.
+    bool armHotkey(ProgramRun &run) const;
+    // Presses at where until an animation starts there (a grab being placed may miss a press).
+    bool pressUntilStarted(ProgramRun &run, const QPoint &where) const;
+    // A press at a place no earlier press used; once its line is there, every earlier press has
+    // been handled (the hotkey thread takes events in order).
+    bool markerPress(ProgramRun &run, const QPoint &where) const;
+
+    ServiceFixture fixture;
+};
+
+void TestHotkey::initTestCase()
+{
+    QVERIFY(fixture.isReady());
+}
+
+void TestHotkey::init()
+{
+    fixture.writeSettings({});
+}
+
+bool TestHotkey::armHotkey(ProgramRun &run) const
+{
+    return pressUntilStarted(run, QPoint(1, 1)) && waitForCount(run, FinishedLine, 1);
+}
+
+bool TestHotkey::pressUntilStarted(ProgramRun &run, const QPoint &where) const
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (!xdotool(xdotoolMove(where) << QStringLiteral("key") << QStringLiteral("ctrl+alt+m")))
+            return false;
+        if (waitForCount(run, StartedLine + pointText(where), 1, 3000))
+            return true;
+    }
+    return false;
+}
+
+bool TestHotkey::markerPress(ProgramRun &run, const QPoint &where) const
+{
+    return xdotool(xdotoolMove(where)) && xdotool({ QStringLiteral("key"), QStringLiteral("ctrl+alt+m") })
+        && waitForCount(run, HotkeyLine + pointText(where), 1);
+}
+
+void TestHotkey::hotkeyStartsAnimationAtPointer_data()
+{
+    QTest::addColumn<QString>("lockKey");
+    QTest::addColumn<QPoint>("where");
+
+    QTest::newRow("plain") << QString() << QPoint(300, 200);
+    QTest::newRow("num lock on") << QStringLiteral("Num_Lock") << QPoint(900, 600);
+}
+
+void TestHotkey::hotkeyStartsAnimationAtPointer()
+{
+    QFETCH(QString, lockKey);
+    QFETCH(QPoint, where);
+
+    auto run = fixture.startService({ QStringLiteral("--debug") });
+    QVERIFY(armHotkey(*run));
+    const int startedBefore = countLines(*run, StartedLine);
+    const int finishedBefore = countLines(*run, FinishedLine);
+
+    if (!lockKey.isEmpty())
+        QVERIFY(xdotool({ QStringLiteral("key"), lockKey }));
+    auto unlock = qScopeGuard([&] {
+        if (!lockKey.isEmpty())
+            xdotool({ QStringLiteral("key"), lockKey });
+    });
+
+    QVERIFY(xdotool(xdotoolMove(where) << QStringLiteral("key") << QStringLiteral("ctrl+alt+m")));
+    QVERIFY(waitForCount(*run, StartedLine + pointText(where), 1));
+    QVERIFY(waitForCount(*run, FinishedLine, finishedBefore + 1));
+
+    const QStringList lines = run->lines();
+    QCOMPARE(lines.filter(HotkeyLine + pointText(where)).size(), 1);
+    QCOMPARE(lines.filter(StartedLine).size(), startedBefore + 1);
+    const int startedAt = lines.indexOf(QRegularExpression(QRegularExpression::escape(StartedLine + pointText(where))
+                                                           + QStringLiteral(" effect: \\d effectiveMax: 150")));
+    QVERIFY2(startedAt >= 0, qPrintable(lines.join(QLatin1Char('\n'))));
+    QVERIFY(lines.lastIndexOf(FinishedLine) > startedAt);
+
+    unlock.dismiss();
+    if (!lockKey.isEmpty())
+        QVERIFY(xdotool({ QStringLiteral("key"), lockKey }));
+    QVERIFY(run->sendSignal(SIGTERM));
+    QCOMPARE(run->waitForExit(15000), 0);
+}
+
+void TestHotkey::otherCombinationsStartNothing_data()
+{
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QString>("combination");
+    QTest::addColumn<QStringList>("after");
+
+    const QStringList caps { QStringLiteral("key"), QStringLiteral("Caps_Lock") };
+    const QStringList capsAndNum { QStringLiteral("key"), QStringLiteral("Caps_Lock"), QStringLiteral("key"),
+                                   QStringLiteral("Num_Lock") };
+
+    QTest::newRow("caps lock on") << caps << QStringLiteral("ctrl+alt+m") << caps;
+    QTest::newRow("caps lock and num lock on") << capsAndNum << QStringLiteral("ctrl+alt+m") << capsAndNum;
+    QTest::newRow("shift held as well") << QStringList() << QStringLiteral("ctrl+alt+shift+m") << QStringList();
+    QTest::newRow("super held as well") << QStringList() << QStringLiteral("ctrl+alt+super+m") << QStringList();
+    QTest::newRow("ctrl+m") << QStringList() << QStringLiteral("ctrl+m") << QStringList();
+    QTest::newRow("alt+m") << QStringList() << QStringLiteral("alt+m") << QStringList();
+    QTest::newRow("m alone") << QStringList() << QStringLiteral("m") << QStringList();
+    QTest::newRow("ctrl+alt+n") << QStringList() << QStringLiteral("ctrl+alt+n") << QStringList();
+}
+
+void TestHotkey::otherCombinationsStartNothing()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QString, combination);
+    QFETCH(QStringList, after);
+
+    auto run = fixture.startService({ QStringLiteral("--debug") });
+    QVERIFY(armHotkey(*run));
+    const int hotkeyBefore = countLines(*run, HotkeyLine);
+    const QPoint tried(200, 150);
+
+    if (!before.isEmpty())
+        QVERIFY(xdotool(before));
+    auto restore = qScopeGuard([&] {
+        if (!after.isEmpty())
+            xdotool(after);
+    });
+    QVERIFY(xdotool(xdotoolMove(tried) << QStringLiteral("key") << combination));
+    restore.dismiss();
+    if (!after.isEmpty())
+        QVERIFY(xdotool(after));
+
+    QVERIFY(markerPress(*run, QPoint(1000, 700)));
+    QCOMPARE(countLines(*run, HotkeyLine), hotkeyBefore + 1);
+    QCOMPARE(countLines(*run, StartedLine + pointText(tried)), 0);
+
+    QVERIFY(run->sendSignal(SIGTERM));
+    QCOMPARE(run->waitForExit(15000), 0);
+}
+
+void TestHotkey::keyReleaseStartsNothing_data()
+{
+    QTest::addColumn<QStringList>("releases"); // xdotool arguments
+
+    // The grabbing client gets every release; with m first its release still carries Ctrl+Alt.
+    QTest::newRow("m released first") << QStringList { QStringLiteral("keyup"), QStringLiteral("m"),
+                                                       QStringLiteral("keyup"), QStringLiteral("ctrl+alt") };
+    QTest::newRow("modifiers released first") << QStringList { QStringLiteral("keyup"), QStringLiteral("ctrl+alt"),
+                                                               QStringLiteral("keyup"), QStringLiteral("m") };
+}
+
+void TestHotkey::keyReleaseStartsNothing()
+{
+    QFETCH(QStringList, releases);
+
+    // Without key repeat the held combination sends exactly one press.
+    bool ok = false;
+    fixture.x().run(QStringLiteral("xset"), { QStringLiteral("r"), QStringLiteral("off") }, &ok);
+    QVERIFY(ok);
+    auto repeatOn
+        = qScopeGuard([&] { fixture.x().run(QStringLiteral("xset"), { QStringLiteral("r"), QStringLiteral("on") }); });
+
+    auto run = fixture.startService({ QStringLiteral("--debug") });
+    QVERIFY(armHotkey(*run));
+    const int hotkeyBefore = countLines(*run, HotkeyLine);
+    const QPoint pressedAt(250, 250);
+    const QPoint releasedAt(700, 250);
+
+    QVERIFY(xdotool(xdotoolMove(pressedAt) << QStringLiteral("keydown") << QStringLiteral("ctrl+alt+m")));
+    auto keyUp = qScopeGuard([&] { xdotool({ QStringLiteral("keyup"), QStringLiteral("ctrl+alt+m") }); });
+    QVERIFY(waitForCount(*run, HotkeyLine + pointText(pressedAt), 1));
+    QVERIFY(xdotool(xdotoolMove(releasedAt)));
+    keyUp.dismiss();
+    QVERIFY(xdotool(releases));
+
+    QVERIFY(markerPress(*run, QPoint(1000, 700)));
+    QCOMPARE(countLines(*run, HotkeyLine), hotkeyBefore + 2);
+    QCOMPARE(countLines(*run, HotkeyLine + pointText(releasedAt)), 0);
+
+    QVERIFY(run->sendSignal(SIGTERM));
+    QCOMPARE(run->waitForExit(15000), 0);
+}
+
+void TestHotkey::keyboardMappingChangeKeepsHotkey_data()
+{
+    QTest::addColumn<QStringList>("change"); // xmodmap expressions
+    QTest::addColumn<QStringList>("restore");
+    QTest::addColumn<QString>("typed"); // typed through xdotool after the change
+
+    // Keycode 93 is unused in the server's default map.
+    const QStringList moveM { QStringLiteral("-e"), QStringLiteral("keycode 58 ="), QStringLiteral("-e"),
+                              QStringLiteral("keycode 93 = m M m M") };
+    const QStringList moveBack { QStringLiteral("-e"), QStringLiteral("keycode 93 ="), QStringLiteral("-e"),
+                                 QStringLiteral("keycode 58 = m M m M") };
+
+    QTest::newRow("m moved to another keycode") << moveM << moveBack << QString();
+    QTest::newRow("m moved away and back") << (moveM + moveBack) << QStringList() << QString();
+    QTest::newRow("a symbol typed through a scratch keycode")
+        << QStringList() << QStringList() << QStringLiteral("ctrl+alt+U2603");
+}
+
+void TestHotkey::keyboardMappingChangeKeepsHotkey()
+{
+    QFETCH(QStringList, change);
+    QFETCH(QStringList, restore);
+    QFETCH(QString, typed);
+
+    auto run = fixture.startService({ QStringLiteral("--debug") });
+    QVERIFY(armHotkey(*run));
+
+    auto restoreMap = qScopeGuard([&] {
+        if (!restore.isEmpty())
+            fixture.x().run(QStringLiteral("xmodmap"), restore);
+    });
+    if (!change.isEmpty()) {
+        bool ok = false;
+        fixture.x().run(QStringLiteral("xmodmap"), change, &ok);
+        QVERIFY(ok);
+    }
+    if (!typed.isEmpty())
+        QVERIFY(xdotool({ QStringLiteral("key"), typed }));
+
+    // The new mapping reaches the hotkey thread as a MappingNotify; its grab must follow m.
+    const QPoint where(640, 100);
+    QVERIFY(pressUntilStarted(*run, where));
+
+    restoreMap.dismiss();
+    if (!restore.isEmpty()) {
+        bool ok = false;
+        fixture.x().run(QStringLiteral("xmodmap"), restore, &ok);
+        QVERIFY(ok);
+    }
+    QVERIFY(pressUntilStarted(*run, QPoint(1000, 700)));
+    QVERIFY(run->sendSignal(SIGTERM));
+    QCOMPARE(run->waitForExit(15000), 0);
+}
+
+void TestHotkey::terminateWhileHotkeyHeld_data()
+{
+    QTest::addColumn<bool>("held"); // else a burst of separate presses
+    QTest::addColumn<bool>("debug");
+
+    QTest::newRow("held down with key repeat, debug") << true << true;
+    QTest::newRow("held down with key repeat, quiet") << true << false;
+    QTest::newRow("burst of presses, debug") << false << true;
+}
+
+void TestHotkey::terminateWhileHotkeyHeld()
+{
+    QFETCH(bool, held);
+    QFETCH(bool, debug);
+
+    auto run = fixture.startService(debug ? QStringList { QStringLiteral("--debug") } : QStringList());
+    QVERIFY(armHotkey(*run));
+    const int startedBefore = countLines(*run, StartedLine);
+
+    QProcess presser;
+    auto release = qScopeGuard([&] {
+        // A burst cut short could leave a key down for the tests that follow.
+        if (!presser.waitForFinished(30000))
+            presser.kill();
+        xdotool({ QStringLiteral("keyup"), QStringLiteral("ctrl+alt+m") });
+    });
+    if (held) {
+        bool ok = false;
+        fixture.x().run(QStringLiteral("xset"), { QStringLiteral("r"), QStringLiteral("on") }, &ok);
+        QVERIFY(ok);
+        QVERIFY(xdotool({ QStringLiteral("keydown"), QStringLiteral("ctrl+alt+m") }));
+    } else {
+        presser.setProcessEnvironment(fixture.x().environment());
+        presser.start(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("--repeat"),
+                                                   QStringLiteral("150"), QStringLiteral("--delay"),
+                                                   QStringLiteral("5"), QStringLiteral("ctrl+alt+m") });
+        QVERIFY(presser.waitForStarted(5000));
+    }
+    // Several presses handed over (auto-repeat or the burst) and more coming.
+    QVERIFY(waitForCount(*run, StartedLine, startedBefore + 4));
+
+    QVERIFY(run->sendSignal(SIGTERM));
+    QCOMPARE(run->waitForExit(15000), 0);
+}
+
+void TestHotkey::refusedGrabKeepsServiceRunning_data()
+{
+    QTest::addColumn<bool>("holderIsService"); // else a plain Xlib client
+    QTest::addColumn<bool>("debug");
+
+    QTest::newRow("another client holds it, debug") << false << true;
+    QTest::newRow("another client holds it, quiet") << false << false;
+    QTest::newRow("another glintor-service holds it, debug") << true << true;
+}
+
+void TestHotkey::refusedGrabKeepsServiceRunning()
+{
+    QFETCH(bool, holderIsService);
+    QFETCH(bool, debug);
+
+    QProcess holder;
+    std::unique_ptr<ProgramRun> firstService;
+    auto stopHolder = qScopeGuard([&] {
+        holder.kill();
+        holder.waitForFinished(5000);
+    });
+    if (holderIsService) {
+        firstService = fixture.startService({ QStringLiteral("--debug") });
+        QVERIFY(armHotkey(*firstService));
+    } else {
+        holder.setProcessEnvironment(fixture.x().environment());
+        holder.start(builtProgram(QStringLiteral("hotkeyholder")), QStringList());
+        QVERIFY(holder.waitForStarted(5000));
+        QVERIFY(holder.waitForReadyRead(10000));
+        QCOMPARE(holder.readLine().trimmed(), QByteArray("grabbed"));
+    }
+
+    auto run = fixture.startService(debug ? QStringList { QStringLiteral("--debug") } : QStringList());
+    if (debug)
+        QCOMPARE(run->waitForLine(GrabWarning, 15000), GrabWarning);
+
+    // The shake trigger still works.
+    QVERIFY(xdotool(shakeGesture(500)));
+    QVERIFY(waitForCount(*run, QStringLiteral("Mouse shake detected (alternations= 3 ) at position: "), 1));
+
+    if (!holderIsService) {
+        // The combination really belongs to the other client.
+        QVERIFY(xdotool({ QStringLiteral("key"), QStringLiteral("ctrl+alt+m") }));
+        QVERIFY(holder.waitForReadyRead(10000));
+        QCOMPARE(holder.readLine().trimmed(), QByteArray("pressed state=0xc"));
+    }
+
+    QCOMPARE(run->process().state(), QProcess::Running);
+    QVERIFY(run->sendSignal(SIGTERM));
+    QCOMPARE(run->waitForExit(15000), 0);
+    if (!debug)
+        QVERIFY(run->linesContaining(QStringLiteral("Cannot grab hotkey")).isEmpty());
+    if (firstService) {
+        QVERIFY(firstService->sendSignal(SIGTERM));
+        QCOMPARE(firstService->waitForExit(15000), 0);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestHotkey)
+
+#include "tst_hotkey.moc"

@@ -1,0 +1,148 @@
+// The mouse shake end to end: the real glintor-service on a private Xvfb, the pointer moved through
+// XTEST by xdotool and read by the service's 20 ms poll.
+
+#include "servicefixture.h"
+
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+const QString ShakeLine = QStringLiteral("Mouse shake detected (alternations=");
+constexpr int MarkerY = 750;
+
+} // namespace
+
+class TestShake final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void gestures_data();
+    void gestures();
+    void waylandOnlyKeepsShake_data();
+    void waylandOnlyKeepsShake();
+
+private:
+    ServiceFixture fixture;
+};
+
+void TestShake::initTestCase()
+{
+    QVERIFY(fixture.isReady());
+}
+
+void TestShake::init()
+{
+    fixture.writeSettings({});
+}
+
+void TestShake::gestures_data()
+{
+    QTest::addColumn<QVariantMap>("settings");
+    QTest::addColumn<QStringList>("gesture"); // one xdotool command line, along y = 400
+    QTest::addColumn<int>("alternations"); // logged at detection; 0: nothing may be detected
+
+    QStringList slow = xdotoolMove(QPoint(400, 400));
+    for (int i = 0; i < 6; ++i)
+        slow << QStringLiteral("sleep") << QStringLiteral("0.3") << xdotoolMove(QPoint(i % 2 ? 400 : 600, 400));
+    QStringList vertical = xdotoolMove(QPoint(500, 200));
+    for (int i = 0; i < 6; ++i)
+        vertical << QStringLiteral("sleep") << QStringLiteral("0.05") << xdotoolMove(QPoint(500, i % 2 ? 200 : 600));
+
+    QTest::newRow("200 px swings right and left") << QVariantMap() << shakeGesture(400) << 3;
+    QTest::newRow("slow 200 px moves 300 ms apart") << QVariantMap() << slow << 0;
+    QTest::newRow("vertical 400 px swings") << QVariantMap() << vertical << 0;
+    QTest::newRow("60 px swings") << QVariantMap() << shakeGesture(400, 400, 460) << 0;
+    QTest::newRow("shakeDistance 300 ignores 200 px swings")
+        << QVariantMap { { "shakeDistance", 300 } } << shakeGesture(400) << 0;
+    QTest::newRow("shakeDistance 300 takes 350 px swings")
+        << QVariantMap { { "shakeDistance", 300 } } << shakeGesture(400, 300, 650) << 3;
+    QTest::newRow("shakeAlternations 1 takes one turn")
+        << QVariantMap { { "shakeAlternations", 1 } } << shakeGesture(400) << 1;
+}
+
+void TestShake::gestures()
+{
+    QFETCH(QVariantMap, settings);
+    QFETCH(QStringList, gesture);
+    QFETCH(int, alternations);
+
+    fixture.writeSettings(settings);
+    auto run = fixture.startService({});
+    QVERIFY(countLines(*run, QStringLiteral("Settings loaded")) == 1);
+
+    QVERIFY(fixture.x().xdotool(gesture));
+    // A shake far from the gesture that every row's settings take. Once it is seen, the
+    // gesture's polls are all done: the poll handles moves in order.
+    QVERIFY(fixture.x().xdotool(shakeGesture(MarkerY, 300, 700, 10)));
+    const QString markerPlace = QStringLiteral(",%1)").arg(MarkerY);
+    QVERIFY(waitForCount(*run, markerPlace, 1));
+
+    QStringList detected;
+    QStringList startedAfter;
+    const QStringList lines = run->lines();
+    for (int i = 0; i < lines.size(); ++i) {
+        if (lines.at(i).startsWith(ShakeLine) && !lines.at(i).contains(markerPlace)) {
+            detected << lines.at(i);
+            startedAfter << lines.value(i + 1);
+        }
+    }
+    if (alternations == 0) {
+        QVERIFY2(detected.isEmpty(), qPrintable(detected.join(QLatin1Char('\n'))));
+    } else {
+        QVERIFY(!detected.isEmpty());
+        const QRegularExpression form(QStringLiteral("^Mouse shake detected \\(alternations= %1 \\) at position: "
+                                                     "(QPoint\\(\\d+,400\\))$")
+                                          .arg(alternations));
+        const QRegularExpressionMatch match = form.match(detected.constFirst());
+        QVERIFY2(match.hasMatch(), qPrintable(detected.constFirst()));
+        QVERIFY2(startedAfter.constFirst().startsWith(QStringLiteral("Animation started at position: ")
+                                                      + match.captured(1)),
+                 qPrintable(startedAfter.constFirst()));
+    }
+
+    QVERIFY(run->sendSignal(SIGTERM));
+    QCOMPARE(run->waitForExit(15000), 0);
+}
+
+void TestShake::waylandOnlyKeepsShake_data()
+{
+    QTest::addColumn<bool>("debug");
+
+    QTest::newRow("debug") << true;
+    QTest::newRow("quiet") << false;
+}
+
+void TestShake::waylandOnlyKeepsShake()
+{
+    QFETCH(bool, debug);
+    const QString noDisplay = QStringLiteral("XOpenDisplay failed: cannot register global hotkey");
+
+    // No X display for the hotkey thread; Qt still draws on the private server through -display.
+    QProcessEnvironment env = fixture.environment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-test"));
+    QStringList arguments { QStringLiteral("-display"), fixture.x().display() };
+    if (debug)
+        arguments << QStringLiteral("--debug");
+    auto run = ServiceFixture::startService(arguments, env);
+
+    if (debug)
+        QCOMPARE(run->waitForLine(noDisplay, 15000), noDisplay);
+    QVERIFY(fixture.x().xdotool(shakeGesture(400)));
+    QVERIFY(waitForCount(*run, QStringLiteral("Mouse shake detected (alternations= 3 ) at position: "), 1));
+    QVERIFY(waitForCount(*run, QStringLiteral("Animation finished"), 1));
+
+    QVERIFY(run->sendSignal(SIGTERM));
+    QCOMPARE(run->waitForExit(15000), 0);
+    QCOMPARE(run->linesContaining(noDisplay).size(), debug ? 1 : 0);
+}
+
+QTEST_GUILESS_MAIN(TestShake)
+
+#include "tst_shake.moc"
