@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -20,6 +21,7 @@ private slots:
     void installedFile();
     void unitLine_data();
     void unitLine();
+    void unitVerifies();
     void desktopEntry_data();
     void desktopEntry();
     void autostartEntry_data();
@@ -106,6 +108,29 @@ void TestInstall::unitLine()
 
     const QStringList lines = QString::fromUtf8(readFile(installed("/usr/lib/systemd/user/glintor.service"))).split('\n');
     QVERIFY2(lines.contains(line), qPrintable(lines.join('\n')));
+}
+
+// systemd's own check of the unit: unknown keys, bad values, a program that is not there.
+void TestInstall::unitVerifies()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("systemd-analyze")).isEmpty())
+        QSKIP("systemd-analyze is not installed");
+    QTemporaryDir runtime; // the analyser wants a private runtime folder even offline
+    QString unit = QString::fromUtf8(readFile(installed("/usr/lib/systemd/user/glintor.service")));
+    // The program is checked where it lies in DESTDIR.
+    unit.replace(QLatin1String("ExecStart=/usr/bin/"), QStringLiteral("ExecStart=") + installed("/usr/bin/"));
+    const QString copy = runtime.filePath(QStringLiteral("glintor.service"));
+    {
+        QFile file(copy);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(unit.toUtf8());
+    }
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    const CommandResult verify = runCommand(QStringLiteral("systemd-analyze"),
+                                            { QStringLiteral("verify"), QStringLiteral("--man=no"), QStringLiteral("--user"), copy },
+                                            60000, environment);
+    QVERIFY2(verify.succeeded() && verify.out.isEmpty() && verify.err.isEmpty(), qPrintable(verify.describe()));
 }
 
 void TestInstall::desktopEntry_data()
