@@ -59,6 +59,16 @@ void handOverHotkeyPress(Glintor *overlay)
     QMetaObject::invokeMethod(overlay, "startAnimation", Qt::QueuedConnection, Q_ARG(QPoint, position));
 }
 
+// Runs on the hotkey thread for each pointer motion; wakes a sleeping shake poll.
+void wakeShakePoll()
+{
+    std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
+    if (!g_hotkeyGateOpen || !g_keyHandler || !g_keyHandler->wakeOnMotion())
+        return;
+    GlobalKeyHandler *keyHandler = g_keyHandler;
+    QMetaObject::invokeMethod(keyHandler, [keyHandler] { keyHandler->resumePolling(); }, Qt::QueuedConnection);
+}
+
 // Reacts to a signal that the asynchronous handler has passed through the socket.
 void handleSignal(int sig)
 {
@@ -112,9 +122,24 @@ void hotkeyListener(Glintor *overlay)
         qWarning() << "Cannot grab hotkey Ctrl+Alt+M - possibly already grabbed by another application";
     X11Support::grabKey(display, keycode, CtrlAltNumLock);
 
+    // With motion events to wake it, the shake poll may sleep while the pointer rests.
+    const int xinputOpcode = X11Support::selectPointerMotion(display);
+    if (xinputOpcode >= 0) {
+        std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
+        if (g_hotkeyGateOpen && g_keyHandler) {
+            GlobalKeyHandler *keyHandler = g_keyHandler;
+            QMetaObject::invokeMethod(keyHandler, [keyHandler] { keyHandler->enableRestSleep(); }, Qt::QueuedConnection);
+        }
+    }
+
     for (;;) {
         XEvent event;
         XNextEvent(display, &event);
+
+        if (X11Support::isPointerMotion(event, xinputOpcode)) {
+            wakeShakePoll();
+            continue;
+        }
 
         if (event.type == MappingNotify) {
             // A new keyboard mapping (XTEST clients send one when they first type) may move M.

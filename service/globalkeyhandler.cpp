@@ -12,6 +12,8 @@
 
 namespace {
 constexpr int ShakePollMs = 20;
+// A pointer that has not moved for this many polls (one second) lets the poll sleep.
+constexpr int RestingPollsBeforeSleep = 50;
 }
 
 GlobalKeyHandler::GlobalKeyHandler(Glintor *overlayWidget)
@@ -41,6 +43,30 @@ void GlobalKeyHandler::shutdown()
 {
     stopped = true;
     shakeTimer->stop();
+}
+
+void GlobalKeyHandler::enableRestSleep()
+{
+    restSleepEnabled = true;
+}
+
+void GlobalKeyHandler::noteRest(const QPoint &previous, const QPoint &current)
+{
+    // Polling a resting pointer only ever yields dx = 0, which decides nothing, so sleep until
+    // the next motion instead of paying for 50 X round trips a second.
+    restingPolls = current == previous ? restingPolls + 1 : 0;
+    if (restSleepEnabled && restingPolls >= RestingPollsBeforeSleep) {
+        pollSleeping.store(true);
+        shakeTimer->stop();
+    }
+}
+
+void GlobalKeyHandler::resumePolling()
+{
+    restingPolls = 0;
+    pollSleeping.store(false);
+    if (!stopped && !shakeTimer->isActive())
+        shakeTimer->start(ShakePollMs);
 }
 
 bool GlobalKeyHandler::eventFilter(QObject *watched, QEvent *event)
@@ -83,7 +109,9 @@ void GlobalKeyHandler::checkMouseShake()
     if (stopped)
         return;
     if (!enableShake) {
+        const QPoint previous = lastPos;
         lastPos = QCursor::pos();
+        noteRest(previous, lastPos);
         return;
     }
 
@@ -97,5 +125,6 @@ void GlobalKeyHandler::checkMouseShake()
         overlay->startAnimation(shakePos);
         shakeHistory.clear();
     }
+    noteRest(lastPos, pos);
     lastPos = pos;
 }

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QPoint>
 
+#include <atomic>
 #include <functional>
 
 class Glintor;
@@ -26,6 +27,15 @@ public:
     void shutdown();
 
     void setClock(Clock clock); // seam for tests
+
+    // Lets the poll sleep while the pointer rests, once something will wake it on the next
+    // pointer motion (see wakeOnMotion). Without it the poll runs every 20 ms for ever.
+    void enableRestSleep();
+    bool isPollSleeping() const { return pollSleeping.load(); }
+    // Thread-safe: called for every pointer motion the X server reports. Returns true when the
+    // poll was asleep; the caller then queues resumePolling() on this object's thread.
+    bool wakeOnMotion() { return pollSleeping.exchange(false); }
+    void resumePolling();
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -55,5 +65,10 @@ private:
     ShakeHistory shakeHistory;
     bool stopped = false;
 
+    void noteRest(const QPoint &previous, const QPoint &current);
+
     Clock clock;
+    bool restSleepEnabled = false;
+    int restingPolls = 0;
+    std::atomic<bool> pollSleeping { false };
 };

@@ -3,6 +3,7 @@
 #include <QDebug>
 
 #include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
 
 #include <mutex>
 #include <unistd.h>
@@ -90,6 +91,38 @@ bool grabKey(Display *display, unsigned int keycode, unsigned int modifiers)
     ErrorTrap trap(display);
     XGrabKey(display, int(keycode), modifiers, DefaultRootWindow(display), True, GrabModeAsync, GrabModeAsync);
     return trap.errorCode() != BadAccess;
+}
+
+int selectPointerMotion(Display *display)
+{
+    int opcode = 0;
+    int firstEvent = 0;
+    int firstError = 0;
+    if (!XQueryExtension(display, "XInputExtension", &opcode, &firstEvent, &firstError))
+        return -1;
+    int major = 2;
+    int minor = 0;
+    if (XIQueryVersion(display, &major, &minor) != Success)
+        return -1;
+
+    unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(mask, XI_RawMotion);
+    XISetMask(mask, XI_Motion);
+    XIEventMask eventMask;
+    eventMask.deviceid = XIAllMasterDevices;
+    eventMask.mask_len = sizeof(mask);
+    eventMask.mask = mask;
+    ErrorTrap trap(display);
+    XISelectEvents(display, DefaultRootWindow(display), &eventMask, 1);
+    return trap.errorCode() == 0 ? opcode : -1;
+}
+
+bool isPointerMotion(const XEvent &event, int xinputOpcode)
+{
+    // The cookie's evtype is filled in without fetching the event data; Xlib frees unclaimed
+    // data at the next XNextEvent.
+    return xinputOpcode >= 0 && event.xcookie.type == GenericEvent && event.xcookie.extension == xinputOpcode
+        && (event.xcookie.evtype == XI_RawMotion || event.xcookie.evtype == XI_Motion);
 }
 
 void installIOErrorHandler()

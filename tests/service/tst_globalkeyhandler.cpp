@@ -106,6 +106,8 @@ private slots:
     void nothingDetectedAfterShutdown();
     void settingsTakeEffectOnReload();
     void timerDrivenPollDetectsShake();
+    void restingPointerLetsPollSleep_data();
+    void restingPointerLetsPollSleep();
 
 private:
     void writeSettings(const QVariantMap &values);
@@ -487,6 +489,56 @@ void TestGlobalKeyHandler::timerDrivenPollDetectsShake()
     }
     QCOMPARE(logCount(QStringLiteral("Mouse shake detected (alternations= 3 ) at position: QPoint(400,300)")), 1);
     QTRY_VERIFY_WITH_TIMEOUT(logCount(QStringLiteral("Animation finished")) == 1, 10000);
+}
+
+void TestGlobalKeyHandler::restingPointerLetsPollSleep_data()
+{
+    QTest::addColumn<bool>("sleepEnabled");
+    QTest::addColumn<int>("restingPolls");
+    QTest::addColumn<bool>("sleeps");
+
+    QTest::newRow("no wake source: polls for ever") << false << 200 << false;
+    QTest::newRow("49 resting polls: still polling") << true << 49 << false;
+    QTest::newRow("50 resting polls: asleep") << true << 50 << true;
+}
+
+void TestGlobalKeyHandler::restingPointerLetsPollSleep()
+{
+    QFETCH(bool, sleepEnabled);
+    QFETCH(int, restingPolls);
+    QFETCH(bool, sleeps);
+
+    // A window of a minute keeps the moves before the rest in the history.
+    writeSettings({ { "shakeWindowMs", 60000 } });
+    Glintor overlay;
+    GlobalKeyHandler handler(&overlay);
+    qint64 now = 1000;
+    handler.setClock([&now] { return now; });
+    if (sleepEnabled)
+        handler.enableRestSleep();
+
+    // Two moves of a shake, then the pointer rests.
+    for (const int x : { 480, 400 }) {
+        now += 20;
+        poll(handler, QPoint(x, 300));
+    }
+    for (int i = 0; i < restingPolls; ++i) {
+        now += 20;
+        poll(handler, QPoint(400, 300));
+    }
+    QCOMPARE(handler.isPollSleeping(), sleeps);
+    QCOMPARE(handler.wakeOnMotion(), sleeps);
+    QVERIFY(!handler.wakeOnMotion()); // one wake per sleep
+    handler.resumePolling();
+    QVERIFY(!handler.isPollSleeping());
+
+    // The moves before the rest still count, asleep or not: the same decision either way.
+    now += 20;
+    poll(handler, QPoint(480, 300));
+    QCOMPARE(logCount(QStringLiteral("Mouse shake detected")), 0);
+    now += 20;
+    poll(handler, QPoint(400, 300));
+    QCOMPARE(logCount(QStringLiteral("Mouse shake detected (alternations= 3 ) at position: QPoint(400,300)")), 1);
 }
 
 QTEST_MAIN(TestGlobalKeyHandler)

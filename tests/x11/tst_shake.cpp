@@ -5,9 +5,38 @@
 
 #include <QtTest>
 
+#include <QDir>
+#include <QFile>
+#include <QThread>
+
 #include <csignal>
 
 namespace {
+
+// Context switches of all threads of a process so far: every poll of the pointer costs some.
+qint64 contextSwitches(qint64 pid)
+{
+    qint64 total = 0;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile status(tasks.filePath(task + QStringLiteral("/status")));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.contains("ctxt_switches:"))
+                total += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+        }
+    }
+    return total;
+}
+
+// True once the process has not been scheduled for a whole stretch of 300 ms.
+bool sleepsFor300Ms(qint64 pid)
+{
+    const qint64 before = contextSwitches(pid);
+    QThread::msleep(300);
+    return contextSwitches(pid) == before;
+}
 
 const QString ShakeLine = QStringLiteral("Mouse shake detected (alternations=");
 constexpr int MarkerY = 750;
@@ -26,6 +55,8 @@ private slots:
     void gestures();
     void waylandOnlyKeepsShake_data();
     void waylandOnlyKeepsShake();
+    void shakeAfterRest_data();
+    void shakeAfterRest();
 
 private:
     ServiceFixture fixture;
@@ -141,6 +172,40 @@ void TestShake::waylandOnlyKeepsShake()
     QVERIFY(run->sendSignal(SIGTERM));
     QCOMPARE(run->waitForExit(15000), 0);
     QCOMPARE(run->linesContaining(noDisplay).size(), debug ? 1 : 0);
+}
+
+void TestShake::shakeAfterRest_data()
+{
+    QTest::addColumn<QStringList>("gesture");
+
+    QStringList relative = xdotoolMove(QPoint(400, 400));
+    for (int i = 0; i < 6; ++i) {
+        relative << QStringLiteral("sleep") << QStringLiteral("0.05") << QStringLiteral("mousemove_relative")
+                 << QStringLiteral("--") << QString::number(i % 2 ? -200 : 200) << QStringLiteral("0");
+    }
+    QTest::newRow("absolute moves over the root") << shakeGesture(400);
+    QTest::newRow("relative moves (raw motion)") << relative;
+}
+
+void TestShake::shakeAfterRest()
+{
+    QFETCH(QStringList, gesture);
+
+    auto run = fixture.startService({});
+    QVERIFY(countLines(*run, QStringLiteral("Settings loaded")) == 1);
+
+    // With the pointer at rest the poll goes to sleep: the service stops being scheduled at all.
+    QTRY_VERIFY_WITH_TIMEOUT(sleepsFor300Ms(run->pid()), 15000);
+
+    QVERIFY(fixture.x().xdotool(gesture));
+    QVERIFY(waitForCount(*run, QStringLiteral("Mouse shake detected (alternations= 3 ) at position: "), 1));
+    QVERIFY(waitForCount(*run, QStringLiteral("Animation finished"), 1));
+
+    // And it sleeps again once the pointer rests.
+    QTRY_VERIFY_WITH_TIMEOUT(sleepsFor300Ms(run->pid()), 15000);
+
+    QVERIFY(run->sendSignal(SIGTERM));
+    QCOMPARE(run->waitForExit(15000), 0);
 }
 
 QTEST_GUILESS_MAIN(TestShake)
