@@ -175,6 +175,17 @@ int main(int argc, char *argv[])
         return 1;
     }
 
+    // The handler only writes to the socket, so it goes in before Qt starts up: a SIGTERM that
+    // comes during start-up then waits in the socket and ends the event loop as soon as it runs,
+    // instead of killing the half-started process.
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, g_signalSocket) != 0) {
+        std::perror("Cannot create the signal socket");
+        return 1;
+    }
+    std::signal(SIGINT, signalHandler);
+    std::signal(SIGTERM, signalHandler);
+    std::signal(SIGUSR1, signalHandler);
+
     QApplication app(argc, argv);
     if (QGuiApplication::platformName() == QLatin1String("xcb"))
         X11Support::installIOErrorHandler();
@@ -199,15 +210,8 @@ int main(int argc, char *argv[])
     if (g_debugMode)
         qDebug() << "Running service in debug mode";
 
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, g_signalSocket) != 0) {
-        qWarning() << "Cannot create the signal socket:" << qt_error_string(errno);
-        return 1;
-    }
     QSocketNotifier signalNotifier(g_signalSocket[1], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &signalNotifier, [] { readSignals(); });
-    std::signal(SIGINT, signalHandler);
-    std::signal(SIGTERM, signalHandler);
-    std::signal(SIGUSR1, signalHandler);
 
     Glintor overlay;
     g_glintor = &overlay;
