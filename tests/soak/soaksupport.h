@@ -92,11 +92,10 @@ inline QMap<QString, QByteArray> fingerprint(const QString &folder)
     while (!pending.isEmpty()) {
         const QString relative = pending.takeFirst();
         const QDir dir(root.filePath(relative));
-        for (const QFileInfo &info : dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden
-                                                       | QDir::System,
-                                                       QDir::Name)) {
+        for (const QFileInfo &info :
+            dir.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name)) {
             const QString name = relative.isEmpty() ? info.fileName() : relative + QLatin1Char('/') + info.fileName();
-            struct stat st {};
+            struct stat st { };
             ::lstat(QFile::encodeName(info.filePath()).constData(), &st);
             QByteArray entry = QByteArray::number(qint64(st.st_size)) + ' '
                 + QByteArray::number(qint64(st.st_mtim.tv_sec)) + '.' + QByteArray::number(qint64(st.st_mtim.tv_nsec))

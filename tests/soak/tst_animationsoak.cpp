@@ -148,13 +148,13 @@ void TestAnimationSoak::backToBack()
     QVERIFY(overlay.liveParticles().empty());
 
     qInfo("%lld frames; RSS after the first animations %lld kB, after %d: %lld kB", ticks, rssAfterFirst,
-          AnimationCount, rssAfterAll);
+        AnimationCount, rssAfterAll);
     QVERIFY(rssAfterFirst > 0);
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     qInfo("RSS not compared: the sanitizer's allocator keeps freed memory in quarantine");
 #else
     QVERIFY2(rssAfterAll - rssAfterFirst <= RssSlackKb,
-             qPrintable(QStringLiteral("RSS grew by %1 kB").arg(rssAfterAll - rssAfterFirst)));
+        qPrintable(QStringLiteral("RSS grew by %1 kB").arg(rssAfterAll - rssAfterFirst)));
 #endif
 }
 
