@@ -13,10 +13,13 @@
 #include <QScreen>
 #include <QSettings>
 #include <QTimer>
+#include <QVarLengthArray>
+#include <QWindow>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -32,6 +35,11 @@ constexpr int PaintMargin = 10;
 
 enum EffectKind { Ring = 0, Fireworks = 1, Stars = 2 };
 
+// A shaped frame draws every shape at full alpha, so a shape whose alpha in the blended picture
+// is below a quarter is left out: drawn solid it would stand out far more than it should (the
+// first frame's outer ring has alpha 0, fading particles end near 40).
+constexpr int FaintAlpha = 64;
+
 // A star's ten vertices as unit offsets; the angles never change, so compute them once.
 struct StarShape {
     std::array<QPointF, 10> unit; // outer 0, inner 0, outer 1, ...
@@ -45,6 +53,100 @@ struct StarShape {
         }
     }
 };
+
+// Appends the pixels of one shape to spans, row by row as rectangles one pixel high; spans of a
+// row that touch are joined.
+class SpanWriter {
+public:
+    explicit SpanWriter(std::vector<QRect> &target)
+        : spans(target)
+        , first(target.size())
+    {
+    }
+    void add(int y, int left, int right)
+    {
+        if (left > right)
+            return;
+        if (spans.size() > first && spans.back().y() == y && spans.back().right() + 1 >= left)
+            spans.back().setRight(std::max(spans.back().right(), right));
+        else
+            spans.emplace_back(left, y, right - left + 1, 1);
+    }
+
+private:
+    std::vector<QRect> &spans;
+    size_t first;
+};
+
+// The pixels whose centres lie between inner and outer from centre; a disc for inner < 0.
+void addAnnulus(std::vector<QRect> &spans, const QPointF &centre, double inner, double outer)
+{
+    SpanWriter rows(spans);
+    const int top = int(std::floor(centre.y() - outer));
+    const int bottom = int(std::ceil(centre.y() + outer));
+    for (int y = top; y <= bottom; ++y) {
+        const double dy = y + 0.5 - centre.y();
+        if (std::abs(dy) > outer)
+            continue;
+        const double outerHalf = std::sqrt(outer * outer - dy * dy);
+        const int left = int(std::ceil(centre.x() - outerHalf - 0.5));
+        const int right = int(std::floor(centre.x() + outerHalf - 0.5));
+        if (inner <= std::abs(dy)) {
+            rows.add(y, left, right);
+            continue;
+        }
+        const double innerHalf = std::sqrt(inner * inner - dy * dy);
+        rows.add(y, left, int(std::floor(centre.x() - innerHalf - 0.5)));
+        rows.add(y, int(std::ceil(centre.x() + innerHalf - 0.5)), right);
+    }
+}
+
+// The pixels whose centres lie inside the polygon (odd-even rule), found row by row from where
+// the row's centre line crosses the edges.
+void addPolygon(std::vector<QRect> &spans, const QPolygonF &polygon)
+{
+    SpanWriter rows(spans);
+    const QRect bounds = polygon.boundingRect().toAlignedRect();
+    QVarLengthArray<double, 16> crossings;
+    for (int y = bounds.top(); y <= bounds.bottom(); ++y) {
+        const double line = y + 0.5;
+        crossings.clear();
+        for (int i = 0, j = polygon.size() - 1; i < polygon.size(); j = i++) {
+            const QPointF &a = polygon.at(j);
+            const QPointF &b = polygon.at(i);
+            if ((a.y() <= line) != (b.y() <= line))
+                crossings.append(a.x() + (line - a.y()) * (b.x() - a.x()) / (b.y() - a.y()));
+        }
+        std::sort(crossings.begin(), crossings.end());
+        for (int i = 0; i + 1 < crossings.size(); i += 2)
+            rows.add(y, int(std::ceil(crossings[i] - 0.5)), int(std::floor(crossings[i + 1] - 0.5)));
+    }
+}
+
+// The union of spans as one region: sorted by row and left edge, with overlapping and touching
+// spans joined, as QRegion::setRects wants them. Far cheaper than uniting shape after shape.
+QRegion unionOf(std::vector<QRect> spans)
+{
+    std::sort(spans.begin(), spans.end(),
+        [](const QRect &a, const QRect &b) { return a.y() != b.y() ? a.y() < b.y() : a.x() < b.x(); });
+    std::vector<QRect> joined;
+    joined.reserve(spans.size());
+    for (const QRect &span : spans) {
+        if (!joined.empty() && joined.back().y() == span.y() && joined.back().right() + 1 >= span.left())
+            joined.back().setRight(std::max(joined.back().right(), span.right()));
+        else
+            joined.push_back(span);
+    }
+    QRegion region;
+    region.setRects(joined.data(), int(joined.size()));
+    return region;
+}
+
+QColor opaque(QColor color)
+{
+    color.setAlpha(255);
+    return color;
+}
 
 } // namespace
 
@@ -117,10 +219,6 @@ void Glintor::startAnimation(const QPoint &mousePos)
     }
 
     move(mousePos.x() - width() / 2, mousePos.y() - height() / 2);
-    show();
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
-        X11Support::raiseWindow(winId());
-
     chooseEffect();
 
     particles.clear(); // keeps the storage for the next burst
@@ -131,10 +229,40 @@ void Glintor::startAnimation(const QPoint &mousePos)
 
     isAnimating = true;
     currentRadius = effectiveMax();
+
+    // One short-lived connection per start tells whether a compositing manager runs (one can come
+    // and go at any time) and raises the window once shown.
+    std::unique_ptr<X11Support::Connection> x11;
+    bool shaped = false;
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        const WId window = winId();
+        x11 = std::make_unique<X11Support::Connection>();
+        // With no answer, shape: a shaped frame looks right with or without a compositor.
+        shaped = !x11->isOpen() || !x11->hasCompositor(window);
+    }
+    const bool logDrawingMode = x11 && (!drawingModeLogged || shaped != shapedFrames);
+    if (shaped != shapedFrames) {
+        // A running animation goes on in the other mode from a fresh window.
+        hide();
+        clearWindowShape();
+        shapedFrames = shaped;
+    }
+    // The first frame's shape goes in before the window is mapped: unshaped, it would show black.
+    if (shapedFrames)
+        presentShapedFrame();
+    show();
+    if (x11)
+        x11->raiseWindow(winId());
+
     animationTimer->start(FrameIntervalMs);
 
     qDebug() << "Animation started at position:" << mousePos << "effect:" << currentEffect
              << "effectiveMax:" << effectiveMax();
+    if (logDrawingMode) {
+        drawingModeLogged = true;
+        qDebug() << (shapedFrames ? "No compositing manager: drawing the animation opaque in a shaped window"
+                                  : "Compositing manager running: drawing the animation translucent");
+    }
 }
 
 void Glintor::chooseEffect()
@@ -208,12 +336,60 @@ void Glintor::updateAnimation()
         isAnimating = false;
         animationTimer->stop();
         hide();
+        if (shapedFrames)
+            clearWindowShape();
         qDebug() << "Animation finished";
     }
 
-    // Only the animation's square can change; repainting the whole screen-sized window each
-    // frame would push megabytes of transparent pixels through the X server.
-    update(animationRect());
+    if (shapedFrames && isAnimating)
+        presentShapedFrame();
+    else
+        // Only the animation's square can change; repainting the whole screen-sized window each
+        // frame would push megabytes of transparent pixels through the X server.
+        update(animationRect());
+}
+
+void Glintor::presentShapedFrame()
+{
+    const QRegion shown = frameShape;
+    buildSolidShapes();
+    if (isVisible()) {
+        // The window keeps every pixel painted into it, in view or not, and most of them were
+        // painted transparent, which shows black. So the shape first narrows to what both frames
+        // cover, the new frame is painted at once, and only then does the shape widen to it.
+        setWindowShape(shown & frameShape);
+        repaint(animationRect());
+    }
+    setWindowShape(frameShape);
+}
+
+void Glintor::setWindowShape(const QRegion &shape)
+{
+    // The shape is set on the native window, not through QWidget::setMask, which would also clip
+    // Qt's painting to the old shape. An empty region would remove the shape altogether; X clips
+    // a shape to its window, so a pixel just outside leaves nothing in view.
+    if (QWindow *window = windowHandle())
+        window->setMask(shape.isEmpty() ? QRegion(-1, -1, 1, 1) : shape);
+}
+
+void Glintor::clearWindowShape()
+{
+    solidSpans.clear();
+    solidShapes.clear();
+    frameShape = QRegion();
+    if (QWindow *window = windowHandle())
+        window->setMask(QRegion());
+}
+
+void Glintor::buildSolidShapes()
+{
+    solidSpans.clear();
+    solidShapes.clear();
+    if (currentEffect == Ring)
+        addRingShapes();
+    else if (currentEffect == Fireworks || currentEffect == Stars)
+        addParticleShapes();
+    frameShape = unionOf(solidSpans);
 }
 
 void Glintor::paintEvent(QPaintEvent *)
@@ -222,6 +398,15 @@ void Glintor::paintEvent(QPaintEvent *)
         return;
 
     QPainter painter(this);
+    if (shapedFrames) {
+        // No antialiasing: every pixel in the shape is shown at full alpha, so a partly covered
+        // edge pixel would come out dark.
+        for (const SolidShape &shape : solidShapes) {
+            for (size_t i = shape.firstSpan; i < shape.endSpan; ++i)
+                painter.fillRect(solidSpans[i], shape.color);
+        }
+        return;
+    }
     painter.setRenderHint(QPainter::Antialiasing);
     switch (currentEffect) {
     case Ring:
@@ -254,6 +439,34 @@ QColor particleColor(const Particle &particle)
     return color;
 }
 
+QColor whiteRingColor(double fade)
+{
+    return QColor(255, 255, 255, int(fade * 220));
+}
+
+QColor rainbowRingColor(int ring, int radius, double fade)
+{
+    const int hue = int(std::fmod(ring * 60.0 + radius * 1.2, 360.0));
+    return QColor::fromHsv(hue, 220, 255, int(fade * 230));
+}
+
+QColor redRingOutlineColor(double fade)
+{
+    return QColor(0, 0, 0, int(fade * 200));
+}
+
+QPolygonF starPolygon(const QPointF &centre, double sizeMultiplier)
+{
+    static const StarShape shape;
+    const double outerRadius = 4.0 * sizeMultiplier;
+    const double innerRadius = 2.0 * sizeMultiplier;
+    QPolygonF star;
+    star.reserve(10);
+    for (int v = 0; v < 10; ++v)
+        star << centre + shape.unit[size_t(v)] * (v % 2 ? innerRadius : outerRadius);
+    return star;
+}
+
 } // namespace
 
 void Glintor::paintRings(QPainter &painter) const
@@ -271,7 +484,7 @@ void Glintor::paintRings(QPainter &painter) const
 
         if (colorMode == 0) {
             painter.setBrush(Qt::NoBrush);
-            painter.setPen(ringPen(QColor(255, 255, 255, int(fade * 220))));
+            painter.setPen(ringPen(whiteRingColor(fade)));
             painter.drawEllipse(circle);
         } else if (colorMode == 1) {
             const int alpha = int(fade * 255.0);
@@ -285,15 +498,67 @@ void Glintor::paintRings(QPainter &painter) const
             painter.setPen(Qt::NoPen);
             painter.drawEllipse(circle);
 
-            painter.setPen(ringPen(QColor(0, 0, 0, int(fade * 200))));
+            painter.setPen(ringPen(redRingOutlineColor(fade)));
             painter.setBrush(Qt::NoBrush);
             painter.drawEllipse(circle);
         } else {
-            const int hue = int(std::fmod(i * 60.0 + r * 1.2, 360.0));
             painter.setBrush(Qt::NoBrush);
-            painter.setPen(ringPen(QColor::fromHsv(hue, 220, 255, int(fade * 230))));
+            painter.setPen(ringPen(rainbowRingColor(i, r, fade)));
             painter.drawEllipse(circle);
         }
+    }
+}
+
+void Glintor::addRingShapes()
+{
+    const int maxR = effectiveMax();
+    const QPointF centre = rect().center();
+    const int ringSpacing = maxR / 10 + 6;
+
+    for (int i = 0; i < 3; ++i) {
+        const int r = currentRadius - i * ringSpacing;
+        if (r <= 0)
+            continue;
+        const double fade = std::max(0.0, 1.0 - double(r) / maxR);
+        QColor outline;
+        if (colorMode == 0) {
+            outline = whiteRingColor(fade);
+        } else if (colorMode == 1) {
+            // The red disc fades from alpha int(f * 255) at its centre to int(f * 60) at 0.7 of its
+            // radius: the part at or above the faint limit becomes a solid red core.
+            const int centreAlpha = int(fade * 255.0);
+            const int middleAlpha = int(fade * 60.0);
+            if (centreAlpha >= FaintAlpha) {
+                const double coreRadius = r * 0.7 * (centreAlpha - FaintAlpha) / double(centreAlpha - middleAlpha);
+                const size_t first = solidSpans.size();
+                addAnnulus(solidSpans, centre, -1.0, coreRadius);
+                solidShapes.push_back({ QColor(255, 0, 0), first, solidSpans.size() });
+            }
+            outline = redRingOutlineColor(fade);
+        } else {
+            outline = rainbowRingColor(i, r, fade);
+        }
+        // The pen is 3 pixels wide, centred on the circle.
+        if (outline.alpha() >= FaintAlpha) {
+            const size_t first = solidSpans.size();
+            addAnnulus(solidSpans, centre, r - 1.5, r + 1.5);
+            solidShapes.push_back({ opaque(outline), first, solidSpans.size() });
+        }
+    }
+}
+
+void Glintor::addParticleShapes()
+{
+    for (const Particle &particle : particles) {
+        const QColor color = particleColor(particle);
+        if (color.alpha() < FaintAlpha)
+            continue;
+        const size_t first = solidSpans.size();
+        if (currentEffect == Fireworks)
+            addAnnulus(solidSpans, particle.position, -1.0, 3.0);
+        else
+            addPolygon(solidSpans, starPolygon(particle.position, sizeMultiplier));
+        solidShapes.push_back({ opaque(color), first, solidSpans.size() });
     }
 }
 
@@ -309,18 +574,11 @@ void Glintor::paintFireworks(QPainter &painter) const
 
 void Glintor::paintStars(QPainter &painter) const
 {
-    static const StarShape shape;
-    const double outerRadius = 4.0 * sizeMultiplier;
-    const double innerRadius = 2.0 * sizeMultiplier;
-
     painter.setPen(Qt::NoPen);
     for (const Particle &particle : particles) {
         painter.setBrush(QBrush(particleColor(particle)));
-        const QPointF &p = particle.position;
         QPainterPath path;
-        path.moveTo(p + shape.unit[0] * outerRadius);
-        for (int v = 1; v < 10; ++v)
-            path.lineTo(p + shape.unit[v] * (v % 2 ? innerRadius : outerRadius));
+        path.addPolygon(starPolygon(particle.position, sizeMultiplier));
         path.closeSubpath();
         painter.drawPath(path);
     }

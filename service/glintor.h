@@ -2,6 +2,7 @@
 
 #include <QColor>
 #include <QPointF>
+#include <QRegion>
 #include <QWidget>
 
 #include <functional>
@@ -44,6 +45,9 @@ public:
     int effectiveMax() const { return int(maxRadius * sizeMultiplier); }
     // The square around the widget's centre that any frame can touch.
     QRect animationRect() const;
+    // Whether the running animation is drawn opaque in a window shaped to it, because no
+    // compositing manager ran when it started. Never on platforms other than X11.
+    bool drawsShaped() const { return shapedFrames; }
 
 public slots:
     void startAnimation(const QPoint &mousePos);
@@ -61,6 +65,20 @@ private:
     void paintFireworks(QPainter &painter) const;
     void paintStars(QPainter &painter) const;
 
+    // Without a compositing manager the X server ignores alpha: each frame then becomes a set of
+    // solid shapes, the window is shaped to their union and they are painted opaque.
+    struct SolidShape {
+        QColor color;
+        size_t firstSpan; // its pixels: solidSpans[firstSpan, endSpan)
+        size_t endSpan;
+    };
+    void buildSolidShapes();
+    void addRingShapes();
+    void addParticleShapes();
+    void presentShapedFrame();
+    void setWindowShape(const QRegion &shape);
+    void clearWindowShape();
+
     QTimer *animationTimer;
     int currentRadius = 0;
     int maxRadius = 100;
@@ -73,6 +91,12 @@ private:
     int lastEffect = 0;
     qint64 lastEffectTime = 0;
     std::vector<Particle> particles;
+
+    bool shapedFrames = false;
+    bool drawingModeLogged = false;
+    std::vector<QRect> solidSpans; // rectangles one pixel high
+    std::vector<SolidShape> solidShapes;
+    QRegion frameShape; // the union of solidShapes, what the window shows
 
     Clock clock;
     RandomBounded randomBounded;

@@ -1,5 +1,6 @@
 #include "x11support.h"
 
+#include <QByteArray>
 #include <QDebug>
 
 #include <X11/Xlib.h>
@@ -72,18 +73,41 @@ int ioErrorHandler(Display *)
 
 } // namespace
 
-void raiseWindow(quintptr windowId)
+Connection::Connection()
+    : display(XOpenDisplay(nullptr))
 {
-    Display *display = XOpenDisplay(nullptr);
+}
+
+Connection::~Connection()
+{
+    if (display)
+        XCloseDisplay(display);
+}
+
+bool Connection::hasCompositor(quintptr windowId) const
+{
     if (!display)
-        return;
+        return false;
+    int screen = DefaultScreen(display);
     {
         ErrorTrap trap(display);
-        XRaiseWindow(display, Window(windowId));
-        XFlush(display);
+        XWindowAttributes attributes;
+        if (XGetWindowAttributes(display, Window(windowId), &attributes) && attributes.screen)
+            screen = XScreenNumberOfScreen(attributes.screen);
         trap.errorCode();
     }
-    XCloseDisplay(display);
+    const QByteArray selection = "_NET_WM_CM_S" + QByteArray::number(screen);
+    return XGetSelectionOwner(display, XInternAtom(display, selection.constData(), False)) != None;
+}
+
+void Connection::raiseWindow(quintptr windowId) const
+{
+    if (!display)
+        return;
+    ErrorTrap trap(display);
+    XRaiseWindow(display, Window(windowId));
+    XFlush(display);
+    trap.errorCode();
 }
 
 bool grabKey(Display *display, unsigned int keycode, unsigned int modifiers)

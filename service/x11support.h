@@ -8,9 +8,25 @@ union _XEvent;
 // The service's few direct Xlib calls, kept in one place. Qt's xcb plugin does everything else.
 namespace X11Support {
 
-// Raises a native window above its siblings through a short-lived connection of its own.
-// Does nothing when no display can be opened or the window is gone.
-void raiseWindow(quintptr windowId);
+// A short-lived connection of the overlay's own, opened once per animation start for the few
+// requests Qt does not make. Its calls do nothing when no display could be opened.
+class Connection {
+public:
+    Connection();
+    ~Connection();
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+
+    bool isOpen() const { return display != nullptr; }
+    // Whether a compositing manager runs on the X screen of the window: a client owns that
+    // screen's _NET_WM_CM_S<n> selection. Without one the server ignores a window's alpha.
+    bool hasCompositor(quintptr windowId) const;
+    // Raises a native window above its siblings. Does nothing when the window is gone.
+    void raiseWindow(quintptr windowId) const;
+
+private:
+    Display *display;
+};
 
 // Grabs keycode with exactly the given modifier state on the root window of display.
 // Returns false when the server refuses (another client holds the combination).
