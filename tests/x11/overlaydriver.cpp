@@ -6,15 +6,25 @@
 //   start X Y        start one animation centred on (X, Y)
 //   hold X Y         start one now and again every 400 ms, so the overlay stays up
 //   release          stop holding
-// Reports on standard error: "ready", "target painted", "target pressed at X Y", and the
-// overlay's own log lines.
+//   frame EFFECT COLOUR TICKS X Y
+//                    write the two settings, start one animation centred on (X, Y) with a fresh
+//                    effect choice, stop its clock and step it TICKS times: the frame stays on
+//                    the screen until the next command
+//   finish           step the animation until it ends, then report "finish done"
+// Reports on standard error: "ready", "target painted", "target pressed at X Y", the overlay's
+// own log lines, and for each frame, in screen coordinates:
+//   "frame N shaped S radius R centre X Y" (the rings' centre: a pixel corner), then one line
+//   "frame N particle X Y LIFE #RRGGBB" per particle, then "frame N drawn".
 
 #include "glintor.h"
+#include "glintorsettings.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDebug>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSettings>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -49,12 +59,32 @@ void startAt(Glintor *overlay, const QPoint &position)
     QMetaObject::invokeMethod(overlay, "startAnimation", Qt::QueuedConnection, Q_ARG(QPoint, position));
 }
 
+void reportFrame(const Glintor &overlay, int number)
+{
+    const QPoint origin = overlay.geometry().topLeft();
+    const QPoint centre = origin + overlay.rect().center();
+    qInfo("frame %d shaped %d radius %d centre %d %d", number, overlay.drawsShaped() ? 1 : 0, overlay.radius(),
+        centre.x(), centre.y());
+    for (const Particle &particle : overlay.liveParticles()) {
+        const QPointF at = origin + particle.position;
+        qInfo("frame %d particle %.3f %.3f %.4f %s", number, at.x(), at.y(), particle.life,
+            qPrintable(particle.color.name()));
+    }
+    qInfo("frame %d drawn", number);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     Glintor overlay;
+    // Skipped forward by each frame command, so that the effect memory never holds its choice.
+    qint64 clockSkip = 0;
+    overlay.setClock([&clockSkip] { return QDateTime::currentMSecsSinceEpoch() + clockSkip; });
+    // The overlay's frame clock, its only timer.
+    QTimer *frameClock = overlay.findChild<QTimer *>();
+    int frames = 0;
     TargetWindow target;
     QPoint heldAt;
     QTimer holdTimer;
@@ -88,6 +118,28 @@ int main(int argc, char *argv[])
                 holdTimer.start();
             } else if (command == "release") {
                 holdTimer.stop();
+            } else if (command == "frame") {
+                holdTimer.stop();
+                {
+                    QSettings settings(GlintorSettings::Organization, GlintorSettings::Application);
+                    settings.setValue(GlintorSettings::Key::AnimationEffect, number(1));
+                    settings.setValue(GlintorSettings::Key::ColorMode, number(2));
+                }
+                overlay.loadSettings();
+                clockSkip += 60000;
+                overlay.startAnimation(QPoint(number(4), number(5)));
+                frameClock->stop();
+                for (int tick = 0; tick < number(3); ++tick)
+                    overlay.updateAnimation();
+                QGuiApplication::sync();
+                reportFrame(overlay, ++frames);
+            } else if (command == "finish") {
+                holdTimer.stop();
+                frameClock->stop();
+                while (overlay.animating())
+                    overlay.updateAnimation();
+                QGuiApplication::sync();
+                qInfo("finish done");
             }
         }
     });
