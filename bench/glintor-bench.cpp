@@ -15,9 +15,8 @@
 //   idle     --pid PID --xserver PID --seconds S
 //                                          wakeups and CPU of a resting service and its X server
 //
-// The overlay is the real Glintor with its real painting. "--whole" connects its frame clock to
-// QWidget::update() as well, so every frame repaints the whole screen-sized widget: the cost that
-// the animation's square saves.
+// The overlay is the real Glintor with its real painting. "--whole" turns each of its repaints into
+// a repaint of the whole screen-sized widget: the cost that the animation's square saves.
 
 #include "glintor.h"
 #include "glintorsettings.h"
@@ -133,6 +132,22 @@ const Effect *findEffect(const QString &name)
     return nullptr;
 }
 
+class WholeRepainter : public QObject {
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::UpdateRequest && !repainting) {
+            repainting = true;
+            static_cast<QWidget *>(watched)->repaint();
+            repainting = false;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    bool repainting = false;
+};
+
 // A Glintor with repeatable particles and an effect choice that follows the settings at every start.
 class BenchOverlay {
 public:
@@ -147,19 +162,9 @@ public:
 
     Glintor &widget() { return overlay; }
 
-    // Makes every tick repaint the whole widget as well (the frame clock is the overlay's only
-    // timer with a 16 ms interval once an animation has started).
-    void repaintWholeWidget()
-    {
-        if (wholeConnected)
-            return;
-        for (QTimer *timer : overlay.findChildren<QTimer *>()) {
-            if (timer->interval() == 16) {
-                QObject::connect(timer, &QTimer::timeout, &overlay, qOverload<>(&QWidget::update));
-                wholeConnected = true;
-            }
-        }
-    }
+    // Makes every repaint cover the whole widget: each time Qt is about to repaint the overlay's
+    // dirty square, the whole widget is repainted instead (the square is then clean).
+    void repaintWholeWidget() { overlay.installEventFilter(&wholeRepainter); }
 
     // Starts an animation the way the hotkey thread does: a queued call by name.
     void trigger(const QPoint &position)
@@ -177,7 +182,7 @@ private:
     Glintor overlay;
     QRandomGenerator random;
     qint64 now = 1700000000000;
-    bool wholeConnected = false;
+    WholeRepainter wholeRepainter;
 };
 
 // Records every paint event's region.
