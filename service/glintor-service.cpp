@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDebug>
+#include <QDir>
+#include <QLibraryInfo>
 #include <QSocketNotifier>
 #include <QTranslator>
 
@@ -19,6 +21,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -97,6 +100,29 @@ void readSignals()
 }
 
 } // namespace
+
+// Qt tries its X11 platform unless told otherwise, and aborts when it cannot connect. With only a
+// Wayland display, use Qt's Wayland platform where it is installed. Returns false when the user
+// chose no platform and none can work, so that the caller can end with a message instead.
+bool choosePlatformWithoutX11(int argc, char *argv[])
+{
+    if (std::getenv("DISPLAY") || std::getenv("QT_QPA_PLATFORM"))
+        return true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "-display") == 0)
+            return true;
+    }
+    QStringList pluginFolders = QString::fromLocal8Bit(qgetenv("QT_PLUGIN_PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    pluginFolders << QLibraryInfo::location(QLibraryInfo::PluginsPath);
+    for (const QString &folder : pluginFolders) {
+        const QDir platforms(folder + QStringLiteral("/platforms"));
+        if (!platforms.entryList({ QStringLiteral("libqwayland*.so") }, QDir::Files).isEmpty()) {
+            qputenv("QT_QPA_PLATFORM", "wayland");
+            return true;
+        }
+    }
+    return false;
+}
 
 // Only async-signal-safe work here: pass the signal number on to the event loop.
 void signalHandler(int sig)
@@ -185,6 +211,12 @@ int main(int argc, char *argv[])
     std::signal(SIGINT, signalHandler);
     std::signal(SIGTERM, signalHandler);
     std::signal(SIGUSR1, signalHandler);
+
+    if (!choosePlatformWithoutX11(argc, argv)) {
+        std::fputs("No X11 display (DISPLAY unset) and no Qt Wayland platform plugin (qtwayland5). Exiting.\n",
+                   stderr);
+        return 1;
+    }
 
     QApplication app(argc, argv);
     if (QGuiApplication::platformName() == QLatin1String("xcb"))
