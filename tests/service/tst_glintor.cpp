@@ -3,6 +3,7 @@
 
 #include "glintor.h"
 #include "glintorsettings.h"
+#include "testmain.h"
 
 #include <QApplication>
 #include <QPaintEvent>
@@ -10,7 +11,6 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -1023,16 +1023,8 @@ void TestGlintor::repaintCoversOnlyAnimationSquare()
 
 int main(int argc, char *argv[])
 {
-    // Settings go to a folder of this run's own, set before anything opens a QSettings.
-    QTemporaryDir configHome;
-    if (!configHome.isValid())
-        return 1;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
-
-    QApplication app(argc, argv);
-    app.setAttribute(Qt::AA_Use96Dpi, true);
-    TestGlintor test;
-    return QTest::qExec(&test, argc, argv);
+    return runIsolatedTest<QApplication, TestGlintor>(
+        argc, argv, [](QApplication &app) { app.setAttribute(Qt::AA_Use96Dpi, true); });
 }
 
 #include "tst_glintor.moc"

@@ -6,11 +6,11 @@
 #include "glintor.h"
 #include "glintorsettings.h"
 #include "soaksupport.h"
+#include "testmain.h"
 
 #include <QApplication>
 #include <QRandomGenerator>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -160,14 +160,7 @@ void TestAnimationSoak::backToBack()
 
 int main(int argc, char *argv[])
 {
-    // Settings of this run only, set before the first QSettings.
-    QTemporaryDir configHome;
-    if (!configHome.isValid())
-        return 1;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
-    QApplication app(argc, argv);
-    TestAnimationSoak test;
-    return QTest::qExec(&test, argc, argv);
+    return runIsolatedTest<QApplication, TestAnimationSoak>(argc, argv);
 }
 
 #include "tst_animationsoak.moc"

@@ -7,6 +7,7 @@
 #include "glintor-gui.h"
 #include "serviceprocess.h"
 #include "soaksupport.h"
+#include "testmain.h"
 #include "xserver.h"
 
 #include <QApplication>
@@ -393,14 +394,7 @@ void TestBadSettings::settingsProgramStarts()
 
 int main(int argc, char *argv[])
 {
-    // Settings of this run only, set before the first QSettings.
-    QTemporaryDir configHome;
-    if (!configHome.isValid())
-        return 1;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
-    QApplication app(argc, argv);
-    TestBadSettings test;
-    return QTest::qExec(&test, argc, argv);
+    return runIsolatedTest<QApplication, TestBadSettings>(argc, argv);
 }
 
 #include "tst_badsettings.moc"

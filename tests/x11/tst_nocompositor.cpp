@@ -5,17 +5,17 @@
 // Frames are held still by the overlay driver, which reports the state each was drawn from; the
 // test works out from that state where every shape lies and what colour it has.
 
+#include "imagecheck.h"
 #include "serviceprocess.h"
+#include "testmain.h"
 #include "xserver.h"
 
 #include "glintorsettings.h"
 
 #include <QColor>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
@@ -31,12 +31,6 @@ const QRgb Background = qRgb(40, 90, 200); // the driver's target window, spread
 constexpr int FaintAlpha = 64;
 constexpr int EffectiveMax = 150;
 constexpr double Pi = 3.141592653589793;
-
-bool sameColour(QRgb a, QRgb b, int tolerance)
-{
-    return qAbs(qRed(a) - qRed(b)) <= tolerance && qAbs(qGreen(a) - qGreen(b)) <= tolerance
-        && qAbs(qBlue(a) - qBlue(b)) <= tolerance;
-}
 
 QString describe(QRgb pixel)
 {
@@ -241,7 +235,6 @@ private:
     void useCompositor(bool wanted);
     void clearScreen();
     Frame drawFrame(int effectSetting, int colourMode, int ticks, const QPoint &point);
-    QImage screenshotUntil(const std::function<bool(const QImage &)> &wanted, int timeoutMs = 15000);
     void send(const QByteArray &command);
 
     std::unique_ptr<XServer> server;
@@ -286,19 +279,6 @@ void TestNoCompositor::send(const QByteArray &command)
     QVERIFY(driver->process().waitForBytesWritten(5000));
 }
 
-QImage TestNoCompositor::screenshotUntil(const std::function<bool(const QImage &)> &wanted, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    QImage shot;
-    do {
-        shot = server->screenshot();
-        if (!shot.isNull() && wanted(shot))
-            return shot;
-        QCoreApplication::processEvents();
-    } while (!deadline.hasExpired());
-    return shot;
-}
-
 void TestNoCompositor::useCompositor(bool wanted)
 {
     if (wanted == server->hasCompositor())
@@ -317,7 +297,7 @@ void TestNoCompositor::clearScreen()
     send("finish");
     ++finishes;
     QTRY_VERIFY_WITH_TIMEOUT(driver->linesContaining(QStringLiteral("finish done")).size() >= finishes, 10000);
-    const QImage clear = screenshotUntil([](const QImage &shot) { return changedPixels(shot) == 0; });
+    const QImage clear = screenshotUntil(*server, [](const QImage &shot) { return changedPixels(shot) == 0; });
     QCOMPARE(changedPixels(clear), 0);
 }
 
@@ -414,7 +394,7 @@ void TestNoCompositor::frame()
         const QString stray = strayPixels(shot, shapes, shaped);
         return stray.isEmpty() ? missingShapes(shot, shapes, shaped) : stray;
     };
-    const QImage shot = screenshotUntil([&](const QImage &look) { return problems(look).isEmpty(); });
+    const QImage shot = screenshotUntil(*server, [&](const QImage &look) { return problems(look).isEmpty(); });
     QVERIFY(!shot.isNull());
     const QString problem = problems(shot);
     QVERIFY2(problem.isEmpty(), qPrintable(problem));
@@ -505,8 +485,8 @@ void TestNoCompositor::clickGoesThroughShapedOverlay()
     // Red rings at tick 30: the pointer lies in the red core, inside the window's shape.
     const QPoint point(300, 270);
     drawFrame(1, 1, 30, point);
-    const QImage shot
-        = screenshotUntil([&](const QImage &look) { return sameColour(look.pixel(point), qRgb(255, 0, 0), 10); });
+    const QImage shot = screenshotUntil(
+        *server, [&](const QImage &look) { return sameColour(look.pixel(point), qRgb(255, 0, 0), 10); });
     QVERIFY2(sameColour(shot.pixel(point), qRgb(255, 0, 0), 10), qPrintable(describe(shot.pixel(point))));
 
     QVERIFY(server->xdotool({ QStringLiteral("mousemove"), QStringLiteral("300"), QStringLiteral("270"),
@@ -517,15 +497,7 @@ void TestNoCompositor::clickGoesThroughShapedOverlay()
 
 int main(int argc, char *argv[])
 {
-    // Settings for this run and the driver it starts, never the user's.
-    QTemporaryDir configHome;
-    if (!configHome.isValid())
-        return 1;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
-
-    QCoreApplication app(argc, argv);
-    TestNoCompositor test;
-    return QTest::qExec(&test, argc, argv);
+    return runIsolatedTest<QCoreApplication, TestNoCompositor>(argc, argv);
 }
 
 #include "tst_nocompositor.moc"

@@ -1,27 +1,21 @@
 // The overlay on a real X server with a compositing manager: what the screen shows while an
 // animation runs, and that clicks go through the overlay to the window below.
 
+#include "imagecheck.h"
 #include "serviceprocess.h"
+#include "testmain.h"
 #include "xserver.h"
 
 #include "glintorsettings.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <functional>
 #include <memory>
 
 namespace {
-
-bool sameColour(QRgb a, QRgb b, int tolerance)
-{
-    return qAbs(qRed(a) - qRed(b)) <= tolerance && qAbs(qGreen(a) - qGreen(b)) <= tolerance
-           && qAbs(qBlue(a) - qBlue(b)) <= tolerance;
-}
 
 bool reddish(QRgb pixel)
 {
@@ -79,7 +73,6 @@ private slots:
     void clickGoesThroughOverlay();
 
 private:
-    QImage screenshotUntil(const std::function<bool(const QImage &)> &wanted, int timeoutMs = 15000);
     void send(const QByteArray &command);
 
     std::unique_ptr<XServer> server;
@@ -119,19 +112,6 @@ void TestOverlayScreen::send(const QByteArray &command)
     QVERIFY(driver->process().waitForBytesWritten(5000));
 }
 
-QImage TestOverlayScreen::screenshotUntil(const std::function<bool(const QImage &)> &wanted, int timeoutMs)
-{
-    QDeadlineTimer deadline(timeoutMs);
-    QImage shot;
-    do {
-        shot = server->screenshot();
-        if (!shot.isNull() && wanted(shot))
-            return shot;
-        QCoreApplication::processEvents();
-    } while (!deadline.hasExpired());
-    return shot;
-}
-
 void TestOverlayScreen::ringOnScreen_data()
 {
     QTest::addColumn<QPoint>("point");
@@ -152,7 +132,7 @@ void TestOverlayScreen::ringOnScreen()
 
     send("hold " + QByteArray::number(point.x()) + ' ' + QByteArray::number(point.y()));
     const QImage during
-        = screenshotUntil([&](const QImage &shot) { return compare(before, shot, point, reach).red > 200; });
+        = screenshotUntil(*server, [&](const QImage &shot) { return compare(before, shot, point, reach).red > 200; });
     send("release");
 
     const Difference d = compare(before, during, point, reach);
@@ -174,8 +154,8 @@ void TestOverlayScreen::ringOnScreen()
     // Once the last animation has ended, the overlay is gone from the screen.
     QTRY_VERIFY_WITH_TIMEOUT(driver->linesContaining(QStringLiteral("Animation finished")).size() > finishedBefore,
                              10000);
-    const QImage after
-        = screenshotUntil([&](const QImage &shot) { return compare(before, shot, point, reach).changed == 0; });
+    const QImage after = screenshotUntil(
+        *server, [&](const QImage &shot) { return compare(before, shot, point, reach).changed == 0; });
     QCOMPARE(compare(before, after, point, reach).changed, 0);
 }
 
@@ -183,15 +163,15 @@ void TestOverlayScreen::clickGoesThroughOverlay()
 {
     send("target 100 120 400 300");
     QVERIFY(!driver->waitForLine(QStringLiteral("target painted"), 10000).isEmpty());
-    const QImage before
-        = screenshotUntil([](const QImage &shot) { return sameColour(shot.pixel(300, 270), qRgb(40, 90, 200), 8); });
+    const QImage before = screenshotUntil(
+        *server, [](const QImage &shot) { return sameColour(shot.pixel(300, 270), qRgb(40, 90, 200), 8); });
     QVERIFY(sameColour(before.pixel(300, 270), qRgb(40, 90, 200), 8));
 
     const QPoint point(300, 270);
     send("hold 300 270");
     // The overlay is above the target: its red shows over the target's blue.
     const QImage during
-        = screenshotUntil([&](const QImage &shot) { return compare(before, shot, point, 162).red > 200; });
+        = screenshotUntil(*server, [&](const QImage &shot) { return compare(before, shot, point, 162).red > 200; });
     QVERIFY(compare(before, during, point, 162).red > 200);
 
     QVERIFY(server->xdotool({ QStringLiteral("mousemove"), QStringLiteral("300"), QStringLiteral("270"),
@@ -203,15 +183,7 @@ void TestOverlayScreen::clickGoesThroughOverlay()
 
 int main(int argc, char *argv[])
 {
-    // Settings for this run and the driver it starts, never the user's.
-    QTemporaryDir configHome;
-    if (!configHome.isValid())
-        return 1;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
-
-    QCoreApplication app(argc, argv);
-    TestOverlayScreen test;
-    return QTest::qExec(&test, argc, argv);
+    return runIsolatedTest<QCoreApplication, TestOverlayScreen>(argc, argv);
 }
 
 #include "tst_overlayscreen.moc"

@@ -2,6 +2,7 @@
 // signals, each run on a private X server with settings of its own.
 
 #include "serviceprocess.h"
+#include "testmain.h"
 #include "xserver.h"
 
 #include "glintorsettings.h"
@@ -9,7 +10,6 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>
@@ -277,15 +277,7 @@ void TestServiceProcess::stopDuringAnimation()
 
 int main(int argc, char *argv[])
 {
-    // Settings for this run and the services it starts, never the user's.
-    QTemporaryDir configHome;
-    if (!configHome.isValid())
-        return 1;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
-
-    QCoreApplication app(argc, argv);
-    TestServiceProcess test;
-    return QTest::qExec(&test, argc, argv);
+    return runIsolatedTest<QCoreApplication, TestServiceProcess>(argc, argv);
 }
 
 #include "tst_serviceprocess.moc"
