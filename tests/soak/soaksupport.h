@@ -14,6 +14,9 @@
 // lines a healthy service writes, and a fingerprint of a settings folder.
 namespace Soak {
 
+// RSS may grow this much over a soak, in kB.
+constexpr qint64 RssSlackKb = 2048;
+
 // A field of /proc/<pid>/status in kB (VmRSS, VmHWM, ...), or -1.
 inline qint64 statusField(qint64 pid, const char *field)
 {
@@ -114,3 +117,14 @@ inline QMap<QString, QByteArray> fingerprint(const QString &folder)
 }
 
 } // namespace Soak
+
+// Fails the test function when RSS grew by more than Soak::RssSlackKb; a macro, so that a failure returns from it
+// as a QVERIFY does. Under a sanitizer nothing is compared: its allocator keeps freed memory in quarantine.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define SOAK_VERIFY_RSS_GROWTH(first, after) \
+    qInfo("RSS not compared: the sanitizer's allocator keeps freed memory in quarantine")
+#else
+#define SOAK_VERIFY_RSS_GROWTH(first, after) \
+    QVERIFY2((after) - (first) <= Soak::RssSlackKb, \
+        qPrintable(QStringLiteral("RSS grew by %1 kB").arg((after) - (first))))
+#endif

@@ -46,8 +46,6 @@ void watchMessages(QtMsgType type, const QMessageLogContext &context, const QStr
 }
 
 constexpr int AnimationCount = 10000;
-// RSS may grow this much over the whole soak, in kB.
-constexpr qint64 RssSlackKb = 2048;
 
 void writeSettings(int colorMode, int animationEffect)
 {
@@ -150,12 +148,7 @@ void TestAnimationSoak::backToBack()
     qInfo("%lld frames; RSS after the first animations %lld kB, after %d: %lld kB", ticks, rssAfterFirst,
         AnimationCount, rssAfterAll);
     QVERIFY(rssAfterFirst > 0);
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    qInfo("RSS not compared: the sanitizer's allocator keeps freed memory in quarantine");
-#else
-    QVERIFY2(rssAfterAll - rssAfterFirst <= RssSlackKb,
-        qPrintable(QStringLiteral("RSS grew by %1 kB").arg(rssAfterAll - rssAfterFirst)));
-#endif
+    SOAK_VERIFY_RSS_GROWTH(rssAfterFirst, rssAfterAll);
 }
 
 int main(int argc, char *argv[])
