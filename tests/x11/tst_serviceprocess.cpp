@@ -9,6 +9,8 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QLibraryInfo>
 #include <QSettings>
 #include <QtTest>
 
@@ -59,6 +61,7 @@ private slots:
 
     void noDisplay_data();
     void noDisplay();
+    void waylandWithoutQtPlugin();
     void help_data();
     void help();
     void startsAndStops_data();
@@ -131,6 +134,31 @@ void TestServiceProcess::noDisplay()
     const QByteArray error = process.readAllStandardError();
     QCOMPARE(error, NoDisplayLine);
     QCOMPARE(error.size(), 72);
+    QCOMPARE(process.readAllStandardOutput(), QByteArray());
+}
+
+void TestServiceProcess::waylandWithoutQtPlugin()
+{
+    if (!QDir(QLibraryInfo::location(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"))
+             .entryList({ QStringLiteral("libqwayland*.so") }, QDir::Files)
+             .isEmpty())
+        QSKIP("Qt's Wayland platform plugin is installed here");
+
+    // Only a Wayland display and no way for Qt to reach it: a message and the "no display"
+    // status, not Qt's abort.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    environment.remove(QStringLiteral("QT_PLUGIN_PATH"));
+    environment.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-test"));
+    ProgramRun service(builtProgram(QStringLiteral("glintor-service")), { QStringLiteral("--debug") }, environment);
+    QProcess &process = service.process();
+    QVERIFY(process.waitForFinished(10000));
+
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    QCOMPARE(process.readAllStandardError(),
+             QByteArray("No X11 display (DISPLAY unset) and no Qt Wayland platform plugin (qtwayland5). Exiting.\n"));
     QCOMPARE(process.readAllStandardOutput(), QByteArray());
 }
 
