@@ -67,7 +67,8 @@ void reportFrame(const Glintor &overlay, int number)
         centre.x(), centre.y());
     for (const Particle &particle : overlay.liveParticles()) {
         const QPointF at = origin + particle.position;
-        qInfo("frame %d particle %.3f %.3f %.4f %s", number, at.x(), at.y(), particle.life,
+        // Life in full: a dot near the faint limit is drawn or not by the last bits of it.
+        qInfo("frame %d particle %.3f %.3f %.17g %s", number, at.x(), at.y(), particle.life,
             qPrintable(particle.color.name()));
     }
     qInfo("frame %d drawn", number);
