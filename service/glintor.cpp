@@ -432,6 +432,26 @@ QPen ringPen(const QColor &color)
     return pen;
 }
 
+// The rings a frame draws: ring i has radius currentRadius - i * spacing and is skipped once that
+// is 0 or less; it is faint while large and grows opaque as it closes in.
+struct RingStep {
+    int index;
+    int radius;
+    double fade;
+};
+
+QVarLengthArray<RingStep, 3> visibleRings(int currentRadius, int effectiveMax)
+{
+    const int ringSpacing = effectiveMax / 10 + 6;
+    QVarLengthArray<RingStep, 3> rings; // no allocation in the frame path
+    for (int i = 0; i < 3; ++i) {
+        const int r = currentRadius - i * ringSpacing;
+        if (r > 0)
+            rings.push_back({ i, r, std::max(0.0, 1.0 - double(r) / effectiveMax) });
+    }
+    return rings;
+}
+
 QColor particleColor(const Particle &particle)
 {
     QColor color = particle.color;
@@ -471,15 +491,11 @@ QPolygonF starPolygon(const QPointF &centre, double sizeMultiplier)
 
 void Glintor::paintRings(QPainter &painter) const
 {
-    const int maxR = effectiveMax();
     const QPoint centre = rect().center();
-    const int ringSpacing = maxR / 10 + 6;
-
-    for (int i = 0; i < 3; ++i) {
-        const int r = currentRadius - i * ringSpacing;
-        if (r <= 0)
-            continue;
-        const double fade = std::max(0.0, 1.0 - double(r) / maxR);
+    for (const RingStep &ring : visibleRings(currentRadius, effectiveMax())) {
+        const int i = ring.index;
+        const int r = ring.radius;
+        const double fade = ring.fade;
         const QRect circle(centre.x() - r, centre.y() - r, 2 * r, 2 * r);
 
         if (colorMode == 0) {
@@ -511,15 +527,11 @@ void Glintor::paintRings(QPainter &painter) const
 
 void Glintor::addRingShapes()
 {
-    const int maxR = effectiveMax();
     const QPointF centre = rect().center();
-    const int ringSpacing = maxR / 10 + 6;
-
-    for (int i = 0; i < 3; ++i) {
-        const int r = currentRadius - i * ringSpacing;
-        if (r <= 0)
-            continue;
-        const double fade = std::max(0.0, 1.0 - double(r) / maxR);
+    for (const RingStep &ring : visibleRings(currentRadius, effectiveMax())) {
+        const int i = ring.index;
+        const int r = ring.radius;
+        const double fade = ring.fade;
         QColor outline;
         if (colorMode == 0) {
             outline = whiteRingColor(fade);
