@@ -28,4 +28,16 @@ constexpr int ShakeWindowMs = 700;
 constexpr int ShakeAlternations = 3;
 } // namespace Default
 
+// What the settings window offers for the shake values. The service pulls a stored value outside
+// them in: a distance or count of 0 would start an animation at every jitter of the mouse.
+struct IntRange {
+    int minimum;
+    int maximum;
+};
+namespace Range {
+constexpr IntRange ShakeDistance { 10, 1000 };
+constexpr IntRange ShakeWindowMs { 100, 5000 };
+constexpr IntRange ShakeAlternations { 1, 10 };
+} // namespace Range
+
 } // namespace GlintorSettings

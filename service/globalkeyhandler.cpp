@@ -14,7 +14,24 @@ namespace {
 constexpr int ShakePollMs = 20;
 // A pointer that has not moved for this many polls (one second) lets the poll sleep.
 constexpr int RestingPollsBeforeSleep = 50;
+
+// A stored value outside the settings window's range (or one that is no number, which reads as 0)
+// is pulled into it, with a warning that names what was stored and what is used.
+int readBounded(const QSettings &settings, const char *key, int fallback, GlintorSettings::IntRange range)
+{
+    const QVariant stored = settings.value(QLatin1String(key));
+    const int value = stored.isValid() ? stored.toInt() : fallback;
+    const int used = qBound(range.minimum, value, range.maximum);
+    if (used != value) {
+        qWarning().noquote() << QStringLiteral("Setting %1=%2 is outside %3..%4; using %5")
+                                    .arg(QLatin1String(key), stored.toString())
+                                    .arg(range.minimum)
+                                    .arg(range.maximum)
+                                    .arg(used);
+    }
+    return used;
 }
+} // namespace
 
 GlobalKeyHandler::GlobalKeyHandler(Glintor *overlayWidget)
     : QObject(nullptr)
@@ -96,12 +113,13 @@ bool GlobalKeyHandler::eventFilter(QObject *watched, QEvent *event)
 
 void GlobalKeyHandler::reloadSettings()
 {
-    QSettings settings(GlintorSettings::Organization, GlintorSettings::Application);
-    enableShake = settings.value(GlintorSettings::Key::EnableShake, GlintorSettings::Default::EnableShake).toBool();
-    shakeDistance = settings.value(GlintorSettings::Key::ShakeDistance, GlintorSettings::Default::ShakeDistance).toInt();
-    shakeWindowMs = settings.value(GlintorSettings::Key::ShakeWindowMs, GlintorSettings::Default::ShakeWindowMs).toInt();
+    using namespace GlintorSettings;
+    QSettings settings(Organization, Application);
+    enableShake = settings.value(Key::EnableShake, Default::EnableShake).toBool();
+    shakeDistance = readBounded(settings, Key::ShakeDistance, Default::ShakeDistance, Range::ShakeDistance);
+    shakeWindowMs = readBounded(settings, Key::ShakeWindowMs, Default::ShakeWindowMs, Range::ShakeWindowMs);
     shakeAlternations
-        = settings.value(GlintorSettings::Key::ShakeAlternations, GlintorSettings::Default::ShakeAlternations).toInt();
+        = readBounded(settings, Key::ShakeAlternations, Default::ShakeAlternations, Range::ShakeAlternations);
 }
 
 void GlobalKeyHandler::checkMouseShake()

@@ -95,6 +95,19 @@ void TestShake::gestures_data()
         << QVariantMap { { "shakeDistance", 300 } } << shakeGesture(400, 300, 650) << 3;
     QTest::newRow("shakeAlternations 1 takes one turn")
         << QVariantMap { { "shakeAlternations", 1 } } << shakeGesture(400) << 1;
+
+    // Values outside the settings window's ranges are pulled into them: a 1 px jitter starts nothing.
+    QStringList jitter = xdotoolMove(QPoint(400, 400));
+    for (int i = 0; i < 12; ++i) {
+        jitter << QStringLiteral("sleep") << QStringLiteral("0.05") << QStringLiteral("mousemove_relative")
+               << QStringLiteral("--") << QString::number(i % 2 ? -1 : 1) << QStringLiteral("0");
+    }
+    QTest::newRow("shakeDistance 0 and shakeAlternations 0 ignore a jitter")
+        << QVariantMap { { "shakeDistance", 0 }, { "shakeAlternations", 0 } } << jitter << 0;
+    QTest::newRow("negative shakeDistance ignores a jitter")
+        << QVariantMap { { "shakeDistance", -5 }, { "shakeAlternations", 1 } } << jitter << 0;
+    QTest::newRow("shakeAlternations that is no number takes one turn")
+        << QVariantMap { { "shakeAlternations", "three" } } << shakeGesture(400) << 1;
 }
 
 void TestShake::gestures()
