@@ -124,8 +124,10 @@ int selectPointerMotion(Display *display)
     int firstError = 0;
     if (!XQueryExtension(display, "XInputExtension", &opcode, &firstEvent, &firstError))
         return -1;
+    // 2.2: a client of version 2.0 gets no raw motion while another client holds a pointer grab
+    // (a held button, an open menu, a drag), so a shake made then would go unseen.
     int major = 2;
-    int minor = 0;
+    int minor = 2;
     if (XIQueryVersion(display, &major, &minor) != Success)
         return -1;
 

@@ -9,7 +9,10 @@
 #include <QFile>
 #include <QThread>
 
+#include <X11/Xlib.h>
+
 #include <csignal>
+#include <memory>
 
 namespace {
 
@@ -36,6 +39,40 @@ bool sleepsFor300Ms(qint64 pid)
     const qint64 before = contextSwitches(pid);
     QThread::msleep(300);
     return contextSwitches(pid) == before;
+}
+
+// A client window over the whole screen that takes button presses: a button held over it gives
+// this client the pointer's implicit grab, as a drag in any application would.
+class GrabbingClient
+{
+public:
+    explicit GrabbingClient(const QString &display)
+        : connection(XOpenDisplay(display.toLatin1().constData()), XCloseDisplay)
+    {
+        if (!connection)
+            return;
+        Display *dpy = connection.get();
+        const Window window = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, unsigned(DisplayWidth(dpy, 0)),
+                                                  unsigned(DisplayHeight(dpy, 0)), 0, 0, 0);
+        XSelectInput(dpy, window, ButtonPressMask | ButtonReleaseMask);
+        XMapWindow(dpy, window);
+        XSync(dpy, False);
+    }
+    bool isReady() const { return connection != nullptr; }
+
+private:
+    std::unique_ptr<Display, int (*)(Display *)> connection;
+};
+
+// Relative XTEST motion (raw motion events, unlike the warps of "mousemove") swinging sideways.
+QStringList relativeSwings(int swings)
+{
+    QStringList args;
+    for (int i = 0; i < swings; ++i) {
+        args << QStringLiteral("sleep") << QStringLiteral("0.05") << QStringLiteral("mousemove_relative")
+             << QStringLiteral("--") << QString::number(i % 2 ? -200 : 200) << QStringLiteral("0");
+    }
+    return args;
 }
 
 const QString ShakeLine = QStringLiteral("Mouse shake detected (alternations=");
@@ -190,22 +227,28 @@ void TestShake::waylandOnlyKeepsShake()
 void TestShake::shakeAfterRest_data()
 {
     QTest::addColumn<QStringList>("gesture");
+    QTest::addColumn<bool>("buttonHeld");
 
-    QStringList relative = xdotoolMove(QPoint(400, 400));
-    for (int i = 0; i < 6; ++i) {
-        relative << QStringLiteral("sleep") << QStringLiteral("0.05") << QStringLiteral("mousemove_relative")
-                 << QStringLiteral("--") << QString::number(i % 2 ? -200 : 200) << QStringLiteral("0");
-    }
-    QTest::newRow("absolute moves over the root") << shakeGesture(400);
-    QTest::newRow("relative moves (raw motion)") << relative;
+    QTest::newRow("absolute moves over the root") << shakeGesture(400) << false;
+    QTest::newRow("relative moves (raw motion)") << xdotoolMove(QPoint(400, 400)) + relativeSwings(6) << false;
+    // The held button's grab sends motion over the root to the client, raw motion only to
+    // clients of XInput 2.1 and later.
+    QTest::newRow("relative moves with a button held on a client window") << relativeSwings(6) << true;
 }
 
 void TestShake::shakeAfterRest()
 {
     QFETCH(QStringList, gesture);
+    QFETCH(bool, buttonHeld);
 
     auto run = fixture.startService({});
     QVERIFY(countLines(*run, QStringLiteral("Settings loaded")) == 1);
+    std::unique_ptr<GrabbingClient> client;
+    if (buttonHeld) {
+        client = std::make_unique<GrabbingClient>(fixture.x().display());
+        QVERIFY(client->isReady());
+        QVERIFY(fixture.x().xdotool(xdotoolMove(QPoint(400, 400)) << QStringLiteral("mousedown") << QStringLiteral("1")));
+    }
 
     // With the pointer at rest the poll goes to sleep: the service stops being scheduled at all.
     QTRY_VERIFY_WITH_TIMEOUT(sleepsFor300Ms(run->pid()), 15000);
@@ -213,6 +256,8 @@ void TestShake::shakeAfterRest()
     QVERIFY(fixture.x().xdotool(gesture));
     QVERIFY(waitForCount(*run, QStringLiteral("Mouse shake detected (alternations= 3 ) at position: "), 1));
     QVERIFY(waitForCount(*run, QStringLiteral("Animation finished"), 1));
+    if (buttonHeld)
+        QVERIFY(fixture.x().xdotool({ QStringLiteral("mouseup"), QStringLiteral("1") }));
 
     // And it sleeps again once the pointer rests.
     QTRY_VERIFY_WITH_TIMEOUT(sleepsFor300Ms(run->pid()), 15000);
