@@ -1,16 +1,19 @@
 // glintor-service: shows the pointer-locating animation on Ctrl+Alt+M, on a mouse shake or on a
 // Ctrl press that reaches the service.
 
+#include "displaycheck.h"
 #include "glintor.h"
+#include "glintorsettings.h"
 #include "globalkeyhandler.h"
 #include "translationloader.h"
 #include "x11support.h"
 
 #include <QApplication>
 #include <QCursor>
+#include <QDeadlineTimer>
 #include <QDebug>
-#include <QDir>
-#include <QLibraryInfo>
+#include <QFile>
+#include <QSettings>
 #include <QSocketNotifier>
 #include <QTranslator>
 
@@ -25,6 +28,7 @@
 #include <mutex>
 #include <thread>
 
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -44,6 +48,35 @@ int g_signalSocket[2] = { -1, -1 };
 
 constexpr unsigned int CtrlAlt = ControlMask | Mod1Mask; // 12
 constexpr unsigned int CtrlAltNumLock = CtrlAlt | Mod2Mask; // 28
+
+// How long a new service waits for the one it replaces to go before it grabs the hotkey anyway.
+constexpr int HandoverMs = 2000;
+constexpr int GrabRetryMs = 50;
+
+sigset_t handledSignals()
+{
+    sigset_t handled;
+    sigemptyset(&handled);
+    sigaddset(&handled, SIGINT);
+    sigaddset(&handled, SIGTERM);
+    sigaddset(&handled, SIGUSR1);
+    return handled;
+}
+
+void printUsage()
+{
+    // QSettings names the file without an application object; XDG_CONFIG_HOME moves it.
+    const QByteArray settingsFile
+        = QFile::encodeName(QSettings(GlintorSettings::Organization, GlintorSettings::Application).fileName());
+    std::printf("Usage: glintor-service [--debug] [--help]\n"
+                "Shows where the mouse pointer is on Ctrl+Alt+M or a quick side-to-side shake of the mouse.\n"
+                "  --debug  also log the start-up, the signals and every hotkey press\n"
+                "  --help   show this help and exit\n"
+                "Settings: %s (edited with glintor-gui)\n"
+                "Signals:  SIGUSR1 re-reads colorMode and animationEffect; SIGINT and SIGTERM stop the service\n"
+                "Log:      standard error; under systemd: journalctl --user -u glintor.service\n",
+                settingsFile.constData());
+}
 
 void closeHotkeyGate()
 {
@@ -100,29 +133,6 @@ void readSignals()
 }
 
 } // namespace
-
-// Qt tries its X11 platform unless told otherwise, and aborts when it cannot connect. With only a
-// Wayland display, use Qt's Wayland platform where it is installed. Returns false when the user
-// chose no platform and none can work, so that the caller can end with a message instead.
-bool choosePlatformWithoutX11(int argc, char *argv[])
-{
-    if (std::getenv("DISPLAY") || std::getenv("QT_QPA_PLATFORM"))
-        return true;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "-display") == 0)
-            return true;
-    }
-    QStringList pluginFolders = QString::fromLocal8Bit(qgetenv("QT_PLUGIN_PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
-    pluginFolders << QLibraryInfo::location(QLibraryInfo::PluginsPath);
-    for (const QString &folder : pluginFolders) {
-        const QDir platforms(folder + QStringLiteral("/platforms"));
-        if (!platforms.entryList({ QStringLiteral("libqwayland*.so") }, QDir::Files).isEmpty()) {
-            qputenv("QT_QPA_PLATFORM", "wayland");
-            return true;
-        }
-    }
-    return false;
-}
 
 // Only async-signal-safe work here: pass the signal number on to the event loop.
 void signalHandler(int sig)
@@ -196,13 +206,31 @@ extern "C" void __lsan_do_leak_check() __attribute__((weak));
 
 int main(int argc, char *argv[])
 {
+    // A SIGUSR1 or SIGTERM that came before the handler is in place would kill the process: hold
+    // them back from the start. They are delivered, not lost, once the handler can take them.
+    const sigset_t handled = handledSignals();
+    pthread_sigmask(SIG_BLOCK, &handled, nullptr);
+
     // Xlib is used from the hotkey thread and the main thread.
     XInitThreads();
 
-    const char *x11Display = std::getenv("DISPLAY");
-    const char *waylandDisplay = std::getenv("WAYLAND_DISPLAY");
-    if (!x11Display && !waylandDisplay) {
-        std::fputs("No graphical display found (DISPLAY or WAYLAND_DISPLAY unset). Exiting.\n", stderr);
+    // Help works anywhere, also without a display (over ssh, on a console).
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            printUsage();
+            return 0;
+        }
+    }
+
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
+        std::fputs(DisplayCheck::NoDisplayLine, stderr);
+        return 1;
+    }
+    // A display that does not answer would make Qt abort with a core dump, and systemd restart the
+    // service in a loop; status 1 stops the unit's restarts.
+    const std::string displayProblem = DisplayCheck::problem(argc, argv);
+    if (!displayProblem.empty()) {
+        std::fputs(displayProblem.c_str(), stderr);
         return 1;
     }
 
@@ -216,12 +244,7 @@ int main(int argc, char *argv[])
     std::signal(SIGINT, signalHandler);
     std::signal(SIGTERM, signalHandler);
     std::signal(SIGUSR1, signalHandler);
-
-    if (!choosePlatformWithoutX11(argc, argv)) {
-        std::fputs("No X11 display (DISPLAY unset) and no Qt Wayland platform plugin (qtwayland5). Exiting.\n",
-                   stderr);
-        return 1;
-    }
+    pthread_sigmask(SIG_UNBLOCK, &handled, nullptr);
 
     const int result = runService(argc, argv);
 
@@ -246,19 +269,9 @@ static int runService(int &argc, char **argv)
     QTranslator translator;
     installGlintorTranslation(translator);
 
-    const QStringList arguments = QCoreApplication::arguments().mid(1);
-    for (const QString &argument : arguments) {
-        if (argument == QLatin1String("--debug")) {
-            g_debugMode = true;
-        } else if (argument == QLatin1String("--help")) {
-            std::fputs("Usage:\n"
-                       "  ./glintor-service          # Normal mode\n"
-                       "  ./glintor-service --debug  # Debug mode\n"
-                       "  ./glintor-service --help   # Show help\n",
-                       stdout);
-            return 0;
-        }
-    }
+    // --help has been answered before the display check.
+    if (QCoreApplication::arguments().mid(1).contains(QLatin1String("--debug")))
+        g_debugMode = true;
 
     if (g_debugMode)
         qDebug() << "Running service in debug mode";

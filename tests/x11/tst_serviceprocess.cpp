@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QLibraryInfo>
 #include <QSettings>
+#include <QThread>
 #include <QtTest>
 
 #include <csignal>
@@ -20,10 +21,29 @@
 namespace {
 
 const QByteArray NoDisplayLine = "No graphical display found (DISPLAY or WAYLAND_DISPLAY unset). Exiting.\n";
-const QByteArray UsageLines = "Usage:\n"
-                              "  ./glintor-service          # Normal mode\n"
-                              "  ./glintor-service --debug  # Debug mode\n"
-                              "  ./glintor-service --help   # Show help\n";
+
+// A display number no X server answers on.
+QString deadDisplay()
+{
+    int number = 4242;
+    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(number)))
+        ++number;
+    return QStringLiteral(":%1").arg(number);
+}
+
+// Whether the process has begun to handle sig itself: the signal is blocked or caught.
+bool handlesSignal(qint64 pid, int sig)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    quint64 mask = 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("SigBlk:") || line.startsWith("SigCgt:"))
+            mask |= line.mid(7).trimmed().toULongLong(nullptr, 16);
+    }
+    return mask & (quint64(1) << (sig - 1));
+}
 
 QString settingsLine(int animationEffect)
 {
@@ -64,6 +84,8 @@ private slots:
     void waylandWithoutQtPlugin();
     void help_data();
     void help();
+    void earlySignals_data();
+    void earlySignals();
     void startsAndStops_data();
     void startsAndStops();
     void reloadOnSigusr1_data();
@@ -110,30 +132,48 @@ bool TestServiceProcess::triggerHotkey(ProgramRun &service)
 
 void TestServiceProcess::noDisplay_data()
 {
+    QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("display"); // a null string: DISPLAY unset
+    QTest::addColumn<QByteArray>("named"); // what the one line must name
 
-    QTest::newRow("no arguments") << QStringList();
-    QTest::newRow("--debug") << QStringList { "--debug" };
-    QTest::newRow("--help: the display check comes first") << QStringList { "--help" };
+    const QString service = QStringLiteral("glintor-service");
+    const QString gui = QStringLiteral("glintor-gui");
+    const QString dead = deadDisplay();
+    const QByteArray deadNamed = '"' + dead.toLatin1() + '"';
+    QTest::newRow("service, no display") << service << QStringList() << QString() << NoDisplayLine;
+    QTest::newRow("service --debug, no display") << service << QStringList { "--debug" } << QString() << NoDisplayLine;
+    QTest::newRow("service, nobody answers") << service << QStringList() << dead << deadNamed;
+    QTest::newRow("service --debug, empty DISPLAY") << service << QStringList { "--debug" } << QString("") << QByteArray("\"\"");
+    QTest::newRow("settings window, no display") << gui << QStringList() << QString() << NoDisplayLine;
+    QTest::newRow("settings window, nobody answers") << gui << QStringList() << dead << deadNamed;
+    QTest::newRow("settings window, empty DISPLAY") << gui << QStringList() << QString("") << QByteArray("\"\"");
 }
 
 void TestServiceProcess::noDisplay()
 {
+    QFETCH(QString, program);
     QFETCH(QStringList, arguments);
+    QFETCH(QString, display);
+    QFETCH(QByteArray, named);
 
+    // One line and status 1, not Qt's abort with a core dump (a restart loop under systemd).
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("DISPLAY"));
+    if (!display.isNull())
+        environment.insert(QStringLiteral("DISPLAY"), display);
     environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    ProgramRun service(builtProgram(QStringLiteral("glintor-service")), arguments, environment);
-    QProcess &process = service.process();
+    ProgramRun run(builtProgram(program), arguments, environment);
+    QProcess &process = run.process();
     QVERIFY(process.waitForFinished(10000));
 
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 1);
     const QByteArray error = process.readAllStandardError();
-    QCOMPARE(error, NoDisplayLine);
-    QCOMPARE(error.size(), 72);
+    QCOMPARE(error.count('\n'), 1);
+    QVERIFY(error.endsWith('\n'));
+    QVERIFY2(error.contains(named), error.constData());
     QCOMPARE(process.readAllStandardOutput(), QByteArray());
 }
 
@@ -165,24 +205,62 @@ void TestServiceProcess::waylandWithoutQtPlugin()
 void TestServiceProcess::help_data()
 {
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("display");
 
-    QTest::newRow("--help") << QStringList { "--help" };
-    QTest::newRow("--debug --help") << QStringList { "--debug", "--help" };
-    QTest::newRow("--help --debug") << QStringList { "--help", "--debug" };
-    QTest::newRow("foo --help") << QStringList { "foo", "--help" };
-    QTest::newRow("--help --help") << QStringList { "--help", "--help" };
+    QTest::newRow("--help, no display (ssh, a console)") << QStringList { "--help" } << false;
+    QTest::newRow("--debug --help, no display") << QStringList { "--debug", "--help" } << false;
+    QTest::newRow("--help --debug") << QStringList { "--help", "--debug" } << true;
+    QTest::newRow("foo --help") << QStringList { "foo", "--help" } << true;
+    QTest::newRow("--help --help") << QStringList { "--help", "--help" } << true;
 }
 
 void TestServiceProcess::help()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(bool, display);
 
-    ProgramRun service(builtProgram(QStringLiteral("glintor-service")), arguments, server->environment());
+    QProcessEnvironment environment = server->environment();
+    if (!display)
+        environment.remove(QStringLiteral("DISPLAY"));
+    ProgramRun service(builtProgram(QStringLiteral("glintor-service")), arguments, environment);
     QCOMPARE(service.waitForExit(10000), 0);
-    QCOMPARE(service.standardOutput(), UsageLines);
+    const QString usage = QString::fromLocal8Bit(service.standardOutput());
+    QVERIFY2(usage.startsWith(QStringLiteral("Usage: glintor-service [--debug] [--help]\n")), qPrintable(usage));
+    // The settings file this service would read, the signals and where the log goes.
+    QVERIFY2(usage.contains(qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/Glintor/Settings.conf")),
+             qPrintable(usage));
+    QVERIFY(usage.contains(QStringLiteral("SIGUSR1")) && usage.contains(QStringLiteral("journalctl")));
     // Nothing was started: no overlay read its settings, no debug start-up line.
-    QCOMPARE(service.linesContaining(QStringLiteral("Settings loaded")), QStringList());
-    QCOMPARE(service.linesContaining(QStringLiteral("debug mode")), QStringList());
+    QCOMPARE(service.lines(), QStringList());
+}
+
+void TestServiceProcess::earlySignals_data()
+{
+    QTest::addColumn<int>("signalNumber");
+
+    QTest::newRow("SIGUSR1") << int(SIGUSR1);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
+void TestServiceProcess::earlySignals()
+{
+    QFETCH(int, signalNumber);
+
+    // Sent the moment the service begins to take the signal, long before its handler and event loop
+    // are ready: it must be neither fatal nor lost.
+    for (int start = 0; start < 15; ++start) {
+        ProgramRun service(builtProgram(QStringLiteral("glintor-service")), {}, server->environment());
+        QDeadlineTimer deadline(10000);
+        while (!handlesSignal(service.pid(), signalNumber) && !deadline.hasExpired())
+            QThread::yieldCurrentThread();
+        QVERIFY(service.sendSignal(signalNumber));
+        if (signalNumber == SIGUSR1) {
+            // Read once as the overlay is built, and once more for the signal.
+            QTRY_COMPARE_WITH_TIMEOUT(service.linesContaining(QStringLiteral("Settings loaded")).size(), 2, 10000);
+            QVERIFY(service.sendSignal(SIGTERM));
+        }
+        QCOMPARE(service.waitForExit(10000), 0);
+    }
 }
 
 void TestServiceProcess::startsAndStops_data()
