@@ -105,6 +105,30 @@ void wakeShakePoll()
     QMetaObject::invokeMethod(keyHandler, [keyHandler] { keyHandler->resumePolling(); }, Qt::QueuedConnection);
 }
 
+void stopService()
+{
+    if (g_keyHandler)
+        g_keyHandler->shutdown();
+    QCoreApplication::quit();
+}
+
+// Runs on the hotkey thread when a newer service has taken the display's selection: this one goes
+// as on SIGTERM, and its exit releases the hotkey and the selection window the newer one waits for.
+void handOverToNewerService()
+{
+    qInfo("Another glintor-service took over this display. Exiting.");
+    std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
+    if (g_hotkeyGateOpen)
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [] { stopService(); }, Qt::QueuedConnection);
+}
+
+bool grabHotkey(Display *display, KeyCode keycode)
+{
+    const bool grabbed = X11Support::grabKey(display, keycode, CtrlAlt);
+    X11Support::grabKey(display, keycode, CtrlAltNumLock);
+    return grabbed;
+}
+
 // Reacts to a signal that the asynchronous handler has passed through the socket.
 void handleSignal(int sig)
 {
@@ -120,9 +144,7 @@ void handleSignal(int sig)
         return;
     }
 
-    if (g_keyHandler)
-        g_keyHandler->shutdown();
-    QCoreApplication::quit();
+    stopService();
 }
 
 void readSignals()
@@ -153,10 +175,44 @@ void hotkeyListener(Glintor *overlay)
         return;
     }
 
+    // One service per X screen, the newest: take the screen's selection over from an older service
+    // and let that one go first, so that its hotkey grab is gone before ours is made.
+    X11Support::ServiceSelection selection(display);
+    switch (selection.claim()) {
+    case X11Support::ServiceSelection::Claim::Taken:
+        break;
+    case X11Support::ServiceSelection::Claim::TakenByNewer:
+        handOverToNewerService();
+        return;
+    case X11Support::ServiceSelection::Claim::Refused:
+        qWarning("Cannot take the %s selection: another glintor-service may go on running on this display",
+                 selection.name().constData());
+        break;
+    }
+    const bool tookOver = selection.previousOwnerAlive();
+    const QDeadlineTimer handover(HandoverMs);
+    while (selection.previousOwnerAlive() && !handover.hasExpired()) {
+        if (!X11Support::waitForEvent(display, int(handover.remainingTime())))
+            continue;
+        XEvent event;
+        XNextEvent(display, &event);
+        if (selection.lostTo(event)) {
+            handOverToNewerService();
+            return;
+        }
+    }
+    if (tookOver && g_debugMode)
+        qDebug() << "Took over from an older glintor-service";
+
     KeyCode keycode = XKeysymToKeycode(display, XK_M);
-    if (!X11Support::grabKey(display, keycode, CtrlAlt) && g_debugMode)
+    bool grabbed = grabHotkey(display, keycode);
+    // The service replaced may hold the grab for a moment after its window went.
+    while (!grabbed && tookOver && !handover.hasExpired()) {
+        ::usleep(GrabRetryMs * 1000);
+        grabbed = grabHotkey(display, keycode);
+    }
+    if (!grabbed && g_debugMode)
         qWarning() << "Cannot grab hotkey Ctrl+Alt+M - possibly already grabbed by another application";
-    X11Support::grabKey(display, keycode, CtrlAltNumLock);
 
     // With motion events to wake it, the shake poll may sleep while the pointer rests.
     const int xinputOpcode = X11Support::selectPointerMotion(display);
@@ -172,6 +228,10 @@ void hotkeyListener(Glintor *overlay)
         XEvent event;
         XNextEvent(display, &event);
 
+        if (selection.lostTo(event)) {
+            handOverToNewerService();
+            return;
+        }
         if (X11Support::isPointerMotion(event, xinputOpcode)) {
             wakeShakePoll();
             continue;
@@ -185,8 +245,7 @@ void hotkeyListener(Glintor *overlay)
                 XUngrabKey(display, keycode, CtrlAlt, DefaultRootWindow(display));
                 XUngrabKey(display, keycode, CtrlAltNumLock, DefaultRootWindow(display));
                 keycode = newKeycode;
-                X11Support::grabKey(display, keycode, CtrlAlt);
-                X11Support::grabKey(display, keycode, CtrlAltNumLock);
+                grabHotkey(display, keycode);
             }
             continue;
         }

@@ -3,10 +3,13 @@
 #include <QByteArray>
 #include <QDebug>
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XInput2.h>
 
 #include <mutex>
+
+#include <poll.h>
 #include <unistd.h>
 
 namespace X11Support {
@@ -108,6 +111,71 @@ void Connection::raiseWindow(quintptr windowId) const
     XRaiseWindow(display, Window(windowId));
     XFlush(display);
     trap.errorCode();
+}
+
+ServiceSelection::ServiceSelection(Display *connection)
+    : display(connection)
+    , selectionName("_GLINTOR_SERVICE_S" + QByteArray::number(DefaultScreen(connection)))
+{
+}
+
+ServiceSelection::Claim ServiceSelection::claim()
+{
+    const Window root = DefaultRootWindow(display);
+    selection = XInternAtom(display, selectionName.constData(), False);
+    // Never mapped: it only stands for this service while the connection lives.
+    window = XCreateSimpleWindow(display, root, -1, -1, 1, 1, 0, 0, 0);
+    XSelectInput(display, window, PropertyChangeMask);
+
+    // A manager selection is taken with a real server time: that of the change of the window's name.
+    static const unsigned char name[] = "glintor-service";
+    XChangeProperty(display, window, XA_WM_NAME, XA_STRING, 8, PropModeReplace, name, int(sizeof(name) - 1));
+    XEvent event;
+    XWindowEvent(display, window, PropertyChangeMask, &event);
+    const Time timestamp = event.xproperty.time;
+
+    previousOwner = XGetSelectionOwner(display, selection);
+    if (previousOwner != None) {
+        // Its DestroyNotify tells when the older service has gone. It may be gone already.
+        ErrorTrap trap(display);
+        XSelectInput(display, previousOwner, StructureNotifyMask);
+        if (trap.errorCode() != 0)
+            previousOwner = None;
+    }
+    XSetSelectionOwner(display, selection, window, timestamp);
+    const Window owner = XGetSelectionOwner(display, selection);
+    if (owner != window)
+        return owner == None ? Claim::Refused : Claim::TakenByNewer;
+
+    // Announce the new owner to whoever watches the root, as managers do.
+    XEvent manager {};
+    manager.xclient.type = ClientMessage;
+    manager.xclient.window = root;
+    manager.xclient.message_type = XInternAtom(display, "MANAGER", False);
+    manager.xclient.format = 32;
+    manager.xclient.data.l[0] = long(timestamp);
+    manager.xclient.data.l[1] = long(selection);
+    manager.xclient.data.l[2] = long(window);
+    XSendEvent(display, root, False, StructureNotifyMask, &manager);
+    XFlush(display);
+    return Claim::Taken;
+}
+
+bool ServiceSelection::lostTo(const XEvent &event)
+{
+    if (event.type == DestroyNotify && previousOwner != None && event.xdestroywindow.window == previousOwner)
+        previousOwner = None;
+    return event.type == SelectionClear && event.xselectionclear.window == window
+        && event.xselectionclear.selection == selection;
+}
+
+bool waitForEvent(Display *display, int timeoutMs)
+{
+    if (XPending(display) > 0)
+        return true;
+    pollfd connection { ConnectionNumber(display), POLLIN, 0 };
+    ::poll(&connection, 1, timeoutMs);
+    return XPending(display) > 0;
 }
 
 bool grabKey(Display *display, unsigned int keycode, unsigned int modifiers)

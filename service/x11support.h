@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QByteArray>
 #include <QtGlobal>
 
 typedef struct _XDisplay Display;
 union _XEvent;
+typedef unsigned long XID;
 
 // The service's few direct Xlib calls, kept in one place. Qt's xcb plugin does everything else.
 namespace X11Support {
@@ -27,6 +29,40 @@ public:
 private:
     Display *display;
 };
+
+// The selection _GLINTOR_SERVICE_S<screen> marks the one glintor-service of an X screen. A new
+// service takes it over the way X window and compositing managers replace each other (ICCCM
+// manager selections): the old owner is told by a SelectionClear and exits, and the new one waits
+// for the old owner's window to go before it grabs the hotkey.
+class ServiceSelection {
+public:
+    explicit ServiceSelection(Display *display);
+    ServiceSelection(const ServiceSelection &) = delete;
+    ServiceSelection &operator=(const ServiceSelection &) = delete;
+
+    enum class Claim { Taken, TakenByNewer, Refused };
+    // Takes the selection for the display's default screen with a window of this connection, which
+    // stays until the connection closes. TakenByNewer: a service that started at the same time
+    // took it with a later time stamp. Refused: nobody owns it, yet the server did not make us owner.
+    Claim claim();
+    QByteArray name() const { return selectionName; }
+    // Whether an older service owned the selection and its window still exists.
+    bool previousOwnerAlive() const { return previousOwner != 0; }
+    // Handles an event read from the connection: notes the previous owner's window going away.
+    // Returns true when the event tells that a newer service took the selection from us.
+    bool lostTo(const _XEvent &event);
+
+private:
+    Display *display;
+    QByteArray selectionName;
+    unsigned long selection = 0;
+    XID window = 0;
+    XID previousOwner = 0;
+};
+
+// Waits up to timeoutMs for an event on a connection that only the calling thread reads.
+// Returns whether one is queued.
+bool waitForEvent(Display *display, int timeoutMs);
 
 // Grabs keycode with exactly the given modifier state on the root window of display.
 // Returns false when the server refuses (another client holds the combination).

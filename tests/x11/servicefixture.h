@@ -98,3 +98,18 @@ inline QStringList shakeGesture(int y, int left = 400, int right = 600, int swin
         args << xdotoolMove(QPoint(i % 2 ? left : right, y)) << QStringLiteral("sleep") << QStringLiteral("0.05");
     return args;
 }
+
+// Presses Ctrl+Alt+M until run has logged line count times: the hotkey thread makes its grab shortly
+// after start-up, and a service that took over makes it once the older one is gone.
+inline bool pressHotkeyUntil(const XServer &x, ProgramRun &run, const QString &line, int count = 1)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 20000 && run.process().state() == QProcess::Running) {
+        if (!x.xdotool({ QStringLiteral("key"), QStringLiteral("ctrl+alt+m") }))
+            return false;
+        if (waitForCount(run, line, count, 400))
+            return true;
+    }
+    return false;
+}

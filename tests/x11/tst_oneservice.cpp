@@ -1,0 +1,139 @@
+// One glintor-service per display: a newer service takes over, the older ones say so and exit 0,
+// and the hotkey ends with the newest, whether the copies were started one after another, all at
+// once, or by the settings window's fallback at every failed restart.
+
+#include "fakesystemctl.h"
+#include "glintor-gui.h"
+#include "guitest.h"
+#include "servicefixture.h"
+
+#include <QDir>
+#include <QPushButton>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const QString TakenOver = QStringLiteral("Another glintor-service took over this display. Exiting.");
+const QString Pressed = QStringLiteral("Hotkey Ctrl+Alt+M pressed at position:");
+
+// Services running from the real program on the given display, found by their executable and
+// environment: the settings window's fallback starts them detached.
+QList<qint64> servicesOn(const QString &display)
+{
+    const QString program = QFileInfo(builtProgram(QStringLiteral("glintor-service"))).canonicalFilePath();
+    const QByteArray wanted = "DISPLAY=" + display.toLatin1();
+    QList<qint64> pids;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool number = false;
+        const qint64 pid = entry.toLongLong(&number);
+        if (!number || QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget() != program)
+            continue;
+        QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
+        if (environ.open(QIODevice::ReadOnly) && environ.readAll().split('\0').contains(wanted))
+            pids << pid;
+    }
+    return pids;
+}
+
+} // namespace
+
+class TestOneService final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void newestWins_data();
+    void newestWins();
+    void fallbackOfTheSettingsWindowLeavesOne();
+
+private:
+    ServiceFixture fixture;
+};
+
+void TestOneService::initTestCase()
+{
+    QVERIFY(fixture.isReady());
+}
+
+void TestOneService::newestWins_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::addColumn<bool>("atOnce");
+
+    QTest::newRow("two, one after the other") << 2 << false;
+    QTest::newRow("three, one after the other") << 3 << false;
+    QTest::newRow("three at once") << 3 << true;
+}
+
+void TestOneService::newestWins()
+{
+    QFETCH(int, count);
+    QFETCH(bool, atOnce);
+
+    std::vector<std::unique_ptr<ProgramRun>> runs;
+    for (int i = 0; i < count; ++i) {
+        runs.push_back(std::make_unique<ProgramRun>(builtProgram(QStringLiteral("glintor-service")),
+                                                     QStringList { QStringLiteral("--debug") }, fixture.environment()));
+        if (atOnce)
+            continue;
+        // Each one holds the hotkey as soon as the one before it has gone.
+        QVERIFY2(pressHotkeyUntil(fixture.x(), *runs.back(), Pressed), qPrintable(runs.back()->lines().join('\n')));
+        if (i > 0)
+            QCOMPARE(runs.at(size_t(i) - 1)->waitForExit(10000), 0);
+    }
+
+    // Exactly one is left (started last, unless they raced), and the others said why they went.
+    QTRY_COMPARE_WITH_TIMEOUT(servicesOn(fixture.x().display()).size(), 1, 15000);
+    ProgramRun *survivor = nullptr;
+    for (const auto &run : runs) {
+        if (run->process().state() == QProcess::Running) {
+            survivor = run.get();
+            QCOMPARE(run->linesContaining(TakenOver).size(), 0);
+        } else {
+            QCOMPARE(run->waitForExit(), 0);
+            QCOMPARE(run->linesContaining(TakenOver), QStringList { TakenOver });
+        }
+    }
+    QVERIFY(survivor);
+    if (!atOnce)
+        QCOMPARE(survivor, runs.back().get());
+    QVERIFY(pressHotkeyUntil(fixture.x(), *survivor, QStringLiteral("Animation started at position:")));
+    QVERIFY(survivor->sendSignal(SIGTERM));
+    QCOMPARE(survivor->waitForExit(10000), 0);
+}
+
+void TestOneService::fallbackOfTheSettingsWindowLeavesOne()
+{
+    // The real service stands beside this program; the services it starts draw on the private display.
+    QVERIFY(QFileInfo(QCoreApplication::applicationDirPath() + QStringLiteral("/glintor-service")).isExecutable());
+    qputenv("DISPLAY", fixture.x().display().toLatin1());
+    qunsetenv("QT_QPA_PLATFORM");
+    FakeSystemctl systemctl;
+    QVERIFY(systemctl.isValid());
+    systemctl.installOnPath();
+    GlintorGUI window;
+    namedChild<QTimer>(&window, "statusTimer")->stop();
+    systemctl.answerExitCode(QStringLiteral("start"), 1);
+
+    MessageBoxAnswerer answerer;
+    for (int click = 0; click < 5; ++click)
+        namedChild<QPushButton>(&window, "restartButton")->click();
+    QCOMPARE(answerer.boxes.size(), 5);
+
+    // Every fallback start replaced the one before it.
+    QTRY_COMPARE_WITH_TIMEOUT(servicesOn(fixture.x().display()).size(), 1, 15000);
+    QTest::qWait(1000);
+    const QList<qint64> left = servicesOn(fixture.x().display());
+    QCOMPARE(left.size(), 1);
+    ::kill(pid_t(left.constFirst()), SIGTERM);
+    QTRY_VERIFY_WITH_TIMEOUT(servicesOn(fixture.x().display()).isEmpty(), 10000);
+}
+
+GLINTOR_GUI_TEST_MAIN(TestOneService)
+
+#include "tst_oneservice.moc"
