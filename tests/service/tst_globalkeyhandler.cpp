@@ -329,15 +329,16 @@ void TestGlobalKeyHandler::shake_data()
     QTest::newRow("diagonal swings count their sideways part")
         << defaults << QList<QPoint> { { 480, 500 }, { 400, 300 }, { 480, 500 }, { 400, 300 } } << every20ms(4)
         << QList<int> { 4 } << 3;
-    QTest::newRow("alternations 0 triggers on every qualifying move")
+    // Values outside the settings window's ranges are pulled into them.
+    QTest::newRow("alternations 0 is pulled up to 1: triggers at the first turn")
         << QVariantMap { { "shakeAlternations", 0 } } << swings({ 480, 560, 570, 490 }) << every20ms(4)
-        << QList<int> { 1, 2, 4 } << 0;
-    QTest::newRow("negative alternations triggers on every qualifying move")
+        << QList<int> { 4 } << 1;
+    QTest::newRow("negative alternations is pulled up to 1")
         << QVariantMap { { "shakeAlternations", -2 } } << swings({ 480, 560, 570, 490 }) << every20ms(4)
-        << QList<int> { 1, 2, 4 } << 0;
-    QTest::newRow("alternations that is not a number reads as 0")
+        << QList<int> { 4 } << 1;
+    QTest::newRow("alternations that is not a number reads as 0, pulled up to 1")
         << QVariantMap { { "shakeAlternations", "often" } } << swings({ 480, 400 }) << every20ms(2)
-        << QList<int> { 1, 2 } << 0;
+        << QList<int> { 2 } << 1;
     QTest::newRow("alternations 1 triggers at the first turn")
         << QVariantMap { { "shakeAlternations", 1 } } << swings({ 480, 560, 480, 400 }) << every20ms(4)
         << QList<int> { 3 } << 1;
@@ -347,8 +348,14 @@ void TestGlobalKeyHandler::shake_data()
     QTest::newRow("shakeDistance 200 takes 200 px swings")
         << QVariantMap { { "shakeDistance", 200 } } << swings({ 600, 400, 600, 400 }) << every20ms(4)
         << QList<int> { 4 } << 3;
-    QTest::newRow("shakeWindowMs 50 prunes a series 20 ms apart")
+    QTest::newRow("shakeWindowMs 50 is pulled up to 100, which keeps a series 20 ms apart")
         << QVariantMap { { "shakeWindowMs", 50 } } << swings({ 480, 400, 480, 400, 480, 400 }) << every20ms(6)
+        << QList<int> { 4 } << 3;
+    QTest::newRow("shakeWindowMs 6000 is pulled down to 5000")
+        << QVariantMap { { "shakeWindowMs", 6000 } } << swings({ 480, 400, 480, 400 })
+        << QList<qint64> { 0, 2000, 4000, 5001 } << QList<int> {} << 0;
+    QTest::newRow("shakeDistance 0 is pulled up to 10: a 1 px jitter never triggers")
+        << QVariantMap { { "shakeDistance", 0 } } << swings({ 401, 400, 401, 400, 401, 400 }) << every20ms(6)
         << QList<int> {} << 0;
     QTest::newRow("shakeWindowMs 60 keeps a series 20 ms apart")
         << QVariantMap { { "shakeWindowMs", 60 } } << swings({ 480, 400, 480, 400 }) << every20ms(4)
