@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -20,6 +21,11 @@
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <cerrno>
+
+#include <stdlib.h>
+#include <unistd.h>
 
 namespace {
 
@@ -55,6 +61,39 @@ SystemctlRun runSystemctl(const QStringList &arguments, int timeoutMs)
         process.waitForFinished(KilledExitWaitMs);
     }
     return run;
+}
+
+// Why the settings file cannot be written, found by retracing what Qt does: make its folder, write a
+// temporary file beside it and put that in its place. Leaves nothing behind; empty if nothing fails.
+QString writeFailureReason(const QString &fileName)
+{
+    const QFileInfo file(fileName);
+    for (QFileInfo up(file.absolutePath()); !up.isRoot(); up.setFile(up.absolutePath())) {
+        if (up.exists() && !up.isDir())
+            return GlintorGUI::tr("“%1”不是文件夹").arg(up.filePath());
+    }
+    if (file.isDir())
+        return GlintorGUI::tr("它是一个文件夹");
+    if (!QDir().mkpath(file.absolutePath()))
+        return GlintorGUI::tr("无法创建文件夹“%1”").arg(file.absolutePath());
+    QByteArray probe = QFile::encodeName(file.absolutePath() + QStringLiteral("/.glintor-probe-XXXXXX"));
+    const int fd = ::mkstemp(probe.data());
+    if (fd < 0)
+        return qt_error_string(errno);
+    // A full disk shows only once data is written and flushed.
+    const QByteArray block(4096, '\n');
+    const ssize_t written = ::write(fd, block.constData(), size_t(block.size()));
+    int error = written < 0 ? errno : (written < block.size() ? ENOSPC : 0);
+    if (!error && ::fsync(fd) != 0)
+        error = errno;
+    ::close(fd);
+    ::unlink(probe.constData());
+    if (error)
+        return qt_error_string(error);
+    // Qt replaces no file that it may not read and write.
+    if (file.exists() && !(file.isReadable() && file.isWritable()))
+        return qt_error_string(EACCES);
+    return QString();
 }
 
 QLabel *hintLabel(const QString &text)
@@ -220,10 +259,16 @@ void GlintorGUI::manualRestartService()
 
 void GlintorGUI::doRestartService()
 {
+    restartUnit();
+}
+
+bool GlintorGUI::restartUnit()
+{
     runSystemctl({ QStringLiteral("daemon-reload") }, systemctlTimeoutMs);
     runSystemctl({ QStringLiteral("stop"), UnitName }, systemctlTimeoutMs);
     QThread::msleep(RestartPauseMs);
-    if (runSystemctl({ QStringLiteral("start"), UnitName }, systemctlTimeoutMs).succeeded()) {
+    const bool started = runSystemctl({ QStringLiteral("start"), UnitName }, systemctlTimeoutMs).succeeded();
+    if (started) {
         QMessageBox::information(this, tr("成功"), tr("Glintor服务已成功重启。"));
     } else {
         // Only the service installed beside this program, never whatever the working directory holds.
@@ -233,6 +278,7 @@ void GlintorGUI::doRestartService()
         QMessageBox::information(this, tr("信息"), tr("已尝试重启Glintor服务。如果服务未运行，请手动启动。"));
     }
     checkServiceStatus();
+    return started;
 }
 
 void GlintorGUI::checkServiceStatus()
@@ -263,9 +309,31 @@ void GlintorGUI::saveSettings()
     settings.setValue(Key::ShakeAlternations, shakeAlternationsSpin->value());
     settings.setValue(Key::EnableAnimation, enableAnimationCheck->isChecked());
     settings.setValue(Key::AnimationEffect, animationEffectCombo->currentIndex());
-    // The restarted service reads the file as it starts, so the values must be on disk first.
+    // The restarted service reads the file as it starts: with the values not on disk it would only
+    // read the old ones again.
+    if (writeOrReport(settings, tr("设置未保存。")))
+        restartUnit();
+}
+
+bool GlintorGUI::writeOrReport(QSettings &settings, const QString &failure)
+{
     settings.sync();
-    doRestartService();
+    QString reason;
+    if (settings.status() == QSettings::AccessError) {
+        reason = writeFailureReason(settings.fileName());
+        if (reason.isEmpty())
+            reason = tr("原因不明");
+    } else if (settings.status() == QSettings::FormatError) {
+        // Qt keeps the first error of an object: that the file it read was damaged hides whether the
+        // write went through, so look.
+        reason = writeFailureReason(settings.fileName());
+    }
+    if (reason.isEmpty())
+        return true;
+    QMessageBox::warning(this, tr("错误"),
+        tr("%1\n\n无法写入设置文件“%2”：%3。\n\n该文件保持原样，服务未重启。")
+            .arg(failure, settings.fileName(), reason));
+    return false;
 }
 
 void GlintorGUI::loadSettings()
@@ -291,10 +359,12 @@ void GlintorGUI::restoreDefaultSettings()
 
     QSettings settings(GlintorSettings::Organization, GlintorSettings::Application);
     settings.clear();
-    // loadSettings opens a second settings object, which also writes the emptied store to disk.
+    // Not cleared on disk, the old values stay in force: the window goes on showing what it showed.
+    if (!writeOrReport(settings, tr("未能恢复默认配置。")))
+        return;
     loadSettings();
-    doRestartService();
-    QMessageBox::information(this, tr("成功"), tr("已恢复默认配置并重启服务。"));
+    if (restartUnit())
+        QMessageBox::information(this, tr("成功"), tr("已恢复默认配置并重启服务。"));
 }
 
 QString GlintorGUI::readVersionFromFile()

@@ -6,6 +6,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QSettings;
 class QSpinBox;
 
 // The settings window: shows whether the glintor.service user unit runs, starts, stops and restarts it
@@ -39,6 +40,11 @@ private slots:
 
 private:
     void setupUI();
+    // The restart sequence of doRestartService; true when systemctl started the unit again.
+    bool restartUnit();
+    // Syncs the settings to the file; when they did not reach it, shows why, headed by failure, and
+    // returns false.
+    bool writeOrReport(QSettings &settings, const QString &failure);
 
     QPushButton *startButton = nullptr;
     QPushButton *stopButton = nullptr;

@@ -168,6 +168,42 @@ This clears all custom settings and restarts the service.</translation>
         <translation>The default settings have been restored and the service restarted.</translation>
     </message>
     <message>
+        <source>设置未保存。</source>
+        <translation>The settings were not saved.</translation>
+    </message>
+    <message>
+        <source>未能恢复默认配置。</source>
+        <translation>The default settings were not restored.</translation>
+    </message>
+    <message>
+        <source>%1
+
+无法写入设置文件“%2”：%3。
+
+该文件保持原样，服务未重启。</source>
+        <translation>%1
+
+The settings file &quot;%2&quot; could not be written: %3.
+
+The file was left as it was and the service was not restarted.</translation>
+    </message>
+    <message>
+        <source>“%1”不是文件夹</source>
+        <translation>&quot;%1&quot; is not a folder</translation>
+    </message>
+    <message>
+        <source>它是一个文件夹</source>
+        <translation>it is a folder</translation>
+    </message>
+    <message>
+        <source>无法创建文件夹“%1”</source>
+        <translation>the folder &quot;%1&quot; cannot be created</translation>
+    </message>
+    <message>
+        <source>原因不明</source>
+        <translation>reason unknown</translation>
+    </message>
+    <message>
         <source>关于Glintor</source>
         <translation>About Glintor</translation>
     </message>

@@ -1,7 +1,9 @@
 #include "guitest.h"
 
 #include <QAbstractButton>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 PrivateConfigHome::PrivateConfigHome()
@@ -34,7 +36,9 @@ void MessageBoxAnswerer::poll()
 
 QString settingsFilePath()
 {
-    return QSettings(QStringLiteral("Glintor"), QStringLiteral("Settings")).fileName();
+    // Found once: a settings object made later would also write what this process has not yet written.
+    static const QString path = QSettings(QStringLiteral("Glintor"), QStringLiteral("Settings")).fileName();
+    return path;
 }
 
 QMap<QString, QString> settingsKeysIn(const QByteArray &fileContent)
@@ -50,10 +54,15 @@ QMap<QString, QString> settingsKeysIn(const QByteArray &fileContent)
     return keys;
 }
 
-QMap<QString, QString> settingsOnDisk()
+QByteArray settingsFileContent()
 {
     QFile file(settingsFilePath());
-    return file.open(QIODevice::ReadOnly) ? settingsKeysIn(file.readAll()) : QMap<QString, QString>();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QMap<QString, QString> settingsOnDisk()
+{
+    return settingsKeysIn(settingsFileContent());
 }
 
 void replaceSettings(const QMap<QString, QVariant> &values)
@@ -67,6 +76,11 @@ void replaceSettings(const QMap<QString, QVariant> &values)
 
 void removeSettingsFile()
 {
+    // Also what a test put in the file's way: a plain file for its folder, a folder for it, a locked folder.
+    const QString folder = QFileInfo(settingsFilePath()).path();
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QFile::remove(folder);
+    QDir(settingsFilePath()).removeRecursively();
     replaceSettings({});
     QFile::remove(settingsFilePath());
 }

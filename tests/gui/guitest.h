@@ -56,10 +56,12 @@ private:
 
 // The user's settings file, read straight from the disk, as key => value text of its [General] section.
 QString settingsFilePath();
+QByteArray settingsFileContent(); // empty when there is no file to read
 QMap<QString, QString> settingsOnDisk();
 QMap<QString, QString> settingsKeysIn(const QByteArray &fileContent);
 // Replaces the whole settings file with these keys (written through QSettings, as the programs would).
 void replaceSettings(const QMap<QString, QVariant> &values);
+// Removes the file, anything in its way, and the changes to it that this process still holds.
 void removeSettingsFile();
 
 // A named child widget of the window; fails the test when there is none.

@@ -14,6 +14,12 @@
 #include <QSpinBox>
 #include <QTimer>
 
+#include <csignal>
+#include <optional>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
 using Settings = QMap<QString, QVariant>;
 using FileKeys = QMap<QString, QString>;
 
@@ -83,9 +89,26 @@ void stopStatusTimer(QObject *window)
     namedChild<QTimer>(window, "statusTimer")->stop();
 }
 
+// Ways a save or restore can fail to reach the file; all but the read-only folder stop root too.
+enum class Trouble { PlainFileAsFolder, FolderAsFile, ReadOnlyFolder, FullDisk, Damaged, DamagedOnFullDisk };
+
+// While it lives, no file of this process may grow, as on a full disk.
+struct FullDisk {
+    rlimit saved {};
+    FullDisk()
+    {
+        std::signal(SIGXFSZ, SIG_IGN); // a write then fails with EFBIG instead of ending the process
+        getrlimit(RLIMIT_FSIZE, &saved);
+        const rlimit none { 0, saved.rlim_max };
+        setrlimit(RLIMIT_FSIZE, &none);
+    }
+    ~FullDisk() { setrlimit(RLIMIT_FSIZE, &saved); }
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Shown)
+Q_DECLARE_METATYPE(Trouble)
 Q_DECLARE_METATYPE(QMessageBox::StandardButton)
 
 namespace QTest {
@@ -123,6 +146,8 @@ private slots:
     void declinedRestoreChangesNothing_data();
     void declinedRestoreChangesNothing();
     void confirmedRestoreClearsTheFileAndRestarts();
+    void restartFollowsOnlyAWrittenFile_data();
+    void restartFollowsOnlyAWrittenFile();
 
 private:
     FakeSystemctl systemctl;
@@ -377,6 +402,83 @@ void TestSettingsWindow::confirmedRestoreClearsTheFileAndRestarts()
     // No default is written back.
     QCOMPARE(settingsOnDisk(), FileKeys());
     QCOMPARE(shownBy(&window), Defaults);
+}
+
+void TestSettingsWindow::restartFollowsOnlyAWrittenFile_data()
+{
+    QTest::addColumn<QByteArray>("button");
+    QTest::addColumn<Trouble>("trouble");
+    QTest::addColumn<QString>("reason"); // none for a file that was written
+
+    const QByteArray save = "saveButton";
+    const QByteArray restore = "restoreDefaultsButton";
+    const QString fullDisk = qt_error_string(EFBIG);
+    const QString notAFolder = QStringLiteral("“%1”不是文件夹").arg(QFileInfo(settingsFilePath()).path());
+    QTest::newRow("save, a plain file for the folder") << save << Trouble::PlainFileAsFolder << notAFolder;
+    QTest::newRow("save, a folder for the file") << save << Trouble::FolderAsFile << "它是一个文件夹";
+    QTest::newRow("save, read-only folder") << save << Trouble::ReadOnlyFolder << qt_error_string(EACCES);
+    QTest::newRow("save, full disk") << save << Trouble::FullDisk << fullDisk;
+    QTest::newRow("save over a damaged file") << save << Trouble::Damaged << QString();
+    QTest::newRow("save over a damaged file, full disk") << save << Trouble::DamagedOnFullDisk << fullDisk;
+    QTest::newRow("restore, a folder for the file") << restore << Trouble::FolderAsFile << "它是一个文件夹";
+    QTest::newRow("restore, full disk") << restore << Trouble::FullDisk << fullDisk;
+    QTest::newRow("restore, a plain file for the folder: nothing stored")
+        << restore << Trouble::PlainFileAsFolder << QString();
+}
+
+void TestSettingsWindow::restartFollowsOnlyAWrittenFile()
+{
+    QFETCH(QByteArray, button);
+    QFETCH(Trouble, trouble);
+    QFETCH(QString, reason);
+
+    const QString folder = QFileInfo(settingsFilePath()).path();
+    if (trouble == Trouble::PlainFileAsFolder)
+        QVERIFY(QDir(folder).removeRecursively() && QFile(folder).open(QIODevice::WriteOnly));
+    else if (trouble == Trouble::FolderAsFile)
+        QVERIFY(QDir().mkpath(settingsFilePath()));
+    else
+        replaceSettings({ { "colorMode", 0 }, { "shakeDistance", 300 } });
+    if (trouble == Trouble::ReadOnlyFolder && ::geteuid() == 0)
+        QSKIP("root writes whatever the mode");
+    if (trouble == Trouble::ReadOnlyFolder)
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+    GlintorGUI window;
+    QFile damaged(settingsFilePath());
+    // Damaged behind the window's back, with a section that never closes: the save's settings object
+    // reads it again and reports a format error, yet writes over it.
+    if (trouble == Trouble::Damaged || trouble == Trouble::DamagedOnFullDisk)
+        QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write("[General\ncolorMode=0\n") > 0 && damaged.flush());
+    stopStatusTimer(&window);
+    namedChild<QSpinBox>(&window, "shakeAlternationsSpin")->setValue(9);
+    const Shown shownBefore = shownBy(&window);
+    const QByteArray fileBefore = settingsFileContent();
+    systemctl.clearCalls();
+
+    const bool restoring = button == "restoreDefaultsButton";
+    MessageBoxAnswerer answerer({ QMessageBox::Yes });
+    {
+        std::optional<FullDisk> full;
+        if (trouble == Trouble::FullDisk || trouble == Trouble::DamagedOnFullDisk)
+            full.emplace();
+        namedChild<QPushButton>(&window, button.constData())->click();
+    }
+    QVERIFY(!answerer.boxes.isEmpty());
+    const ShownBox last = answerer.boxes.constLast();
+    if (reason.isEmpty()) {
+        QCOMPARE(last.title, QStringLiteral("成功"));
+        QCOMPARE(callsBesideStatus(systemctl), restartCalls());
+        QCOMPARE(settingsOnDisk().value(QStringLiteral("shakeAlternations")), restoring ? QString() : "9");
+        return;
+    }
+    // One error box, naming the file and why, and nothing else: no restart, no change anywhere.
+    QCOMPARE(answerer.boxes.size(), restoring ? 2 : 1);
+    QCOMPARE(last.icon, QMessageBox::Warning);
+    QCOMPARE(last.title, QStringLiteral("错误"));
+    QVERIFY2(last.text.contains(settingsFilePath()) && last.text.contains(reason), qPrintable(last.text));
+    QCOMPARE(callsBesideStatus(systemctl), QStringList());
+    QCOMPARE(settingsFileContent(), fileBefore);
+    QCOMPARE(shownBy(&window), shownBefore);
 }
 
 GLINTOR_GUI_TEST_MAIN(TestSettingsWindow)

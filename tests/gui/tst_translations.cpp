@@ -99,6 +99,7 @@ void TestTranslations::cleanup()
 {
     // Destroying the translator also removes it from the application.
     translator.reset();
+    removeSettingsFile();
     QLocale::setDefault(QLocale::system());
     QVERIFY(QDir::setCurrent(QDir::tempPath()));
     root.reset();
@@ -208,22 +209,31 @@ void TestTranslations::englishMessageBoxes_data()
 {
     QTest::addColumn<QByteArray>("slot");
     QTest::addColumn<bool>("startFails");
+    QTest::addColumn<bool>("unwritable");
     QTest::addColumn<QStringList>("titles");
 
-    QTest::newRow("start succeeds") << QByteArray("startService") << false << QStringList { "Success" };
-    QTest::newRow("start fails") << QByteArray("startService") << true << QStringList { "Error" };
-    QTest::newRow("stop succeeds") << QByteArray("stopService") << false << QStringList { "Success" };
-    QTest::newRow("restart succeeds") << QByteArray("manualRestartService") << false << QStringList { "Success" };
-    QTest::newRow("restart fails") << QByteArray("manualRestartService") << true << QStringList { "Information" };
-    QTest::newRow("restore defaults") << QByteArray("restoreDefaultSettings") << false
+    QTest::newRow("start succeeds") << QByteArray("startService") << false << false << QStringList { "Success" };
+    QTest::newRow("start fails") << QByteArray("startService") << true << false << QStringList { "Error" };
+    QTest::newRow("stop succeeds") << QByteArray("stopService") << false << false << QStringList { "Success" };
+    QTest::newRow("restart succeeds") << QByteArray("manualRestartService") << false << false
+                                      << QStringList { "Success" };
+    QTest::newRow("restart fails") << QByteArray("manualRestartService") << true << false
+                                   << QStringList { "Information" };
+    QTest::newRow("restore defaults") << QByteArray("restoreDefaultSettings") << false << false
                                       << QStringList { "Confirm restoring defaults", "Success", "Success" };
-    QTest::newRow("about") << QByteArray("showAbout") << false << QStringList { "About Glintor" };
+    QTest::newRow("restore defaults, restart fails") << QByteArray("restoreDefaultSettings") << true << false
+                                                     << QStringList { "Confirm restoring defaults", "Information" };
+    QTest::newRow("save, unwritable") << QByteArray("saveSettings") << false << true << QStringList { "Error" };
+    QTest::newRow("restore defaults, unwritable") << QByteArray("restoreDefaultSettings") << false << true
+                                                  << QStringList { "Confirm restoring defaults", "Error" };
+    QTest::newRow("about") << QByteArray("showAbout") << false << false << QStringList { "About Glintor" };
 }
 
 void TestTranslations::englishMessageBoxes()
 {
     QFETCH(QByteArray, slot);
     QFETCH(bool, startFails);
+    QFETCH(bool, unwritable);
     QFETCH(QStringList, titles);
 
     useLocale(QStringLiteral("en_US"));
@@ -235,6 +245,8 @@ void TestTranslations::englishMessageBoxes()
         systemctl.answerExitCode(QStringLiteral("start"), 1);
     else
         systemctl.answerNormally(QStringLiteral("start"));
+    // A folder where the settings file belongs stops every writer, root included.
+    QVERIFY(!unwritable || QDir().mkpath(settingsFilePath()));
 
     MessageBoxAnswerer answerer({ QMessageBox::Yes });
     QVERIFY(QMetaObject::invokeMethod(&window, slot.constData()));
