@@ -16,6 +16,8 @@ constexpr const char *EnableShake = "enableShake";
 constexpr const char *ShakeDistance = "shakeDistance";
 constexpr const char *ShakeWindowMs = "shakeWindowMs";
 constexpr const char *ShakeAlternations = "shakeAlternations";
+constexpr const char *Hotkey = "hotkey";
+constexpr const char *EnableCtrlTap = "enableCtrlTap";
 } // namespace Key
 
 namespace Default {
@@ -26,6 +28,8 @@ constexpr bool EnableShake = true;
 constexpr int ShakeDistance = 80;
 constexpr int ShakeWindowMs = 700;
 constexpr int ShakeAlternations = 3;
+constexpr const char *Hotkey = "Ctrl+Alt+M";
+constexpr bool EnableCtrlTap = false;
 } // namespace Default
 
 // What the settings window offers for the shake values. The service pulls a stored value outside

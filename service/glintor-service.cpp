@@ -1,10 +1,12 @@
 // glintor-service: shows the pointer-locating animation on Ctrl+Alt+M, on a mouse shake or on a
 // Ctrl press that reaches the service.
 
+#include "ctrltap.h"
 #include "displaycheck.h"
 #include "glintor.h"
 #include "glintorsettings.h"
 #include "globalkeyhandler.h"
+#include "hotkey.h"
 #include "translationloader.h"
 #include "x11support.h"
 
@@ -27,6 +29,7 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include <pthread.h>
 #include <sys/socket.h>
@@ -46,8 +49,9 @@ bool g_hotkeyGateOpen = false;
 // Written by the signal handler, read by a QSocketNotifier on the main thread.
 int g_signalSocket[2] = { -1, -1 };
 
-constexpr unsigned int CtrlAlt = ControlMask | Mod1Mask; // 12
-constexpr unsigned int CtrlAltNumLock = CtrlAlt | Mod2Mask; // 28
+// The modifiers that tell one combination from another; Num Lock (Mod2) and Caps Lock are not among them.
+constexpr unsigned int CombinationModifiers = ShiftMask | ControlMask | Mod1Mask | Mod4Mask;
+constexpr unsigned int NumLockMask = Mod2Mask;
 
 // How long a new service waits for the one it replaces to go before it grabs the hotkey anyway.
 constexpr int HandoverMs = 2000;
@@ -84,14 +88,15 @@ void closeHotkeyGate()
     g_hotkeyGateOpen = false;
 }
 
-void handOverHotkeyPress(Glintor *overlay)
+// Runs on the hotkey thread for a hotkey press or a Ctrl tap: what names it in the debug log.
+void handOverTrigger(Glintor *overlay, const QString &what)
 {
     std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
     if (!g_hotkeyGateOpen)
         return;
     const QPoint position = QCursor::pos();
     if (g_debugMode)
-        qDebug() << "Hotkey Ctrl+Alt+M pressed at position:" << position;
+        qDebug().noquote() << what << "at position:" << position;
     QMetaObject::invokeMethod(overlay, "startAnimation", Qt::QueuedConnection, Q_ARG(QPoint, position));
 }
 
@@ -122,11 +127,79 @@ void handOverToNewerService()
         QMetaObject::invokeMethod(QCoreApplication::instance(), [] { stopService(); }, Qt::QueuedConnection);
 }
 
-bool grabHotkey(Display *display, KeyCode keycode)
+// The triggers the hotkey thread serves, read from the settings at start-up.
+struct TriggerSettings {
+    Hotkey::Combination hotkey;
+    bool ctrlTap = false;
+};
+
+TriggerSettings readTriggerSettings()
 {
-    const bool grabbed = X11Support::grabKey(display, keycode, CtrlAlt);
-    X11Support::grabKey(display, keycode, CtrlAltNumLock);
-    return grabbed;
+    using namespace GlintorSettings;
+    QSettings settings(Organization, Application);
+    TriggerSettings triggers;
+    const QString text = settings.value(Key::Hotkey, Default::Hotkey).toString();
+    std::optional<Hotkey::Combination> hotkey = Hotkey::fromText(text);
+    if (!hotkey) {
+        qWarning().noquote() << QStringLiteral("Setting hotkey=%1 is not one combination with Ctrl, Alt or Meta, nor a "
+                                               "function key; using %2")
+                                    .arg(text, QLatin1String(Default::Hotkey));
+        hotkey = Hotkey::fromText(QLatin1String(Default::Hotkey));
+    }
+    triggers.hotkey = *hotkey;
+    triggers.ctrlTap = settings.value(Key::EnableCtrlTap, Default::EnableCtrlTap).toBool();
+    return triggers;
+}
+
+// The hotkey's passive grab on the root window, with exactly its modifiers, also with Num Lock on.
+class HotkeyGrab
+{
+public:
+    HotkeyGrab(Display *connection, const Hotkey::Combination &combination)
+        : display(connection)
+        , hotkey(combination)
+        , keycode(XKeysymToKeycode(connection, KeySym(combination.keysym)))
+    {
+    }
+
+    // Returns false when the server refused it (another client holds the combination).
+    bool grab() const
+    {
+        const bool grabbed = X11Support::grabKey(display, keycode, hotkey.modifiers);
+        X11Support::grabKey(display, keycode, hotkey.modifiers | NumLockMask);
+        return grabbed;
+    }
+    // A new keyboard mapping (XTEST clients send one when they first type) may move the key.
+    void followMapping()
+    {
+        const KeyCode moved = XKeysymToKeycode(display, KeySym(hotkey.keysym));
+        if (moved == keycode || moved == 0)
+            return;
+        XUngrabKey(display, keycode, hotkey.modifiers, DefaultRootWindow(display));
+        XUngrabKey(display, keycode, hotkey.modifiers | NumLockMask, DefaultRootWindow(display));
+        keycode = moved;
+        grab();
+    }
+    bool pressedBy(const XEvent &event) const
+    {
+        return event.type == KeyPress && KeyCode(event.xkey.keycode) == keycode
+            && (event.xkey.state & CombinationModifiers) == hotkey.modifiers;
+    }
+
+private:
+    Display *display;
+    Hotkey::Combination hotkey;
+    KeyCode keycode;
+};
+
+std::vector<unsigned int> ctrlKeycodes(Display *display)
+{
+    std::vector<unsigned int> keycodes;
+    for (const KeySym keysym : { XK_Control_L, XK_Control_R }) {
+        if (const KeyCode keycode = XKeysymToKeycode(display, keysym))
+            keycodes.push_back(keycode);
+    }
+    return keycodes;
 }
 
 // Reacts to a signal that the asynchronous handler has passed through the socket.
@@ -166,7 +239,7 @@ void signalHandler(int sig)
     errno = savedErrno;
 }
 
-void hotkeyListener(Glintor *overlay)
+void hotkeyListener(Glintor *overlay, const TriggerSettings &triggers)
 {
     Display *display = XOpenDisplay(nullptr);
     if (!display) {
@@ -204,18 +277,22 @@ void hotkeyListener(Glintor *overlay)
     if (tookOver && g_debugMode)
         qDebug() << "Took over from an older glintor-service";
 
-    KeyCode keycode = XKeysymToKeycode(display, XK_M);
-    bool grabbed = grabHotkey(display, keycode);
+    HotkeyGrab hotkey(display, triggers.hotkey);
+    bool grabbed = hotkey.grab();
     // The service replaced may hold the grab for a moment after its window went.
     while (!grabbed && tookOver && !handover.hasExpired()) {
         ::usleep(GrabRetryMs * 1000);
-        grabbed = grabHotkey(display, keycode);
+        grabbed = hotkey.grab();
     }
-    if (!grabbed && g_debugMode)
-        qWarning() << "Cannot grab hotkey Ctrl+Alt+M - possibly already grabbed by another application";
+    // Logged also without --debug: with a hotkey of their own choice, users must be able to see why
+    // it does nothing.
+    if (!grabbed)
+        qWarning().noquote() << "Cannot grab hotkey" << triggers.hotkey.text
+                             << "- possibly already grabbed by another application";
+    const QString hotkeyPressed = QStringLiteral("Hotkey %1 pressed").arg(triggers.hotkey.text);
 
     // With motion events to wake it, the shake poll may sleep while the pointer rests.
-    const int xinputOpcode = X11Support::selectPointerMotion(display);
+    const int xinputOpcode = X11Support::selectInputEvents(display, triggers.ctrlTap);
     if (xinputOpcode >= 0) {
         std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
         if (g_hotkeyGateOpen && g_keyHandler) {
@@ -223,6 +300,8 @@ void hotkeyListener(Glintor *overlay)
             QMetaObject::invokeMethod(keyHandler, [keyHandler] { keyHandler->enableRestSleep(); }, Qt::QueuedConnection);
         }
     }
+    CtrlTap ctrlTap;
+    ctrlTap.setCtrlKeycodes(ctrlKeycodes(display));
 
     for (;;) {
         XEvent event;
@@ -232,29 +311,36 @@ void hotkeyListener(Glintor *overlay)
             handOverToNewerService();
             return;
         }
-        if (X11Support::isPointerMotion(event, xinputOpcode)) {
+        const X11Support::InputEvent input = X11Support::inputEvent(display, event, xinputOpcode);
+        bool tapped = false;
+        switch (input.kind) {
+        case X11Support::InputEvent::Motion:
             wakeShakePoll();
             continue;
+        case X11Support::InputEvent::KeyDown:
+            ctrlTap.keyPress(input.detail, input.time, input.repeat);
+            continue;
+        case X11Support::InputEvent::KeyUp:
+            tapped = ctrlTap.keyRelease(input.detail, input.time);
+            break;
+        case X11Support::InputEvent::ButtonDown:
+            ctrlTap.buttonPress();
+            continue;
+        case X11Support::InputEvent::ButtonUp:
+            ctrlTap.buttonRelease();
+            continue;
+        case X11Support::InputEvent::Other:
+            break;
         }
-
-        if (event.type == MappingNotify) {
-            // A new keyboard mapping (XTEST clients send one when they first type) may move M.
+        if (tapped) {
+            handOverTrigger(overlay, QStringLiteral("Ctrl tapped"));
+        } else if (event.type == MappingNotify) {
             XRefreshKeyboardMapping(&event.xmapping);
-            const KeyCode newKeycode = XKeysymToKeycode(display, XK_M);
-            if (newKeycode != keycode && newKeycode != 0) {
-                XUngrabKey(display, keycode, CtrlAlt, DefaultRootWindow(display));
-                XUngrabKey(display, keycode, CtrlAltNumLock, DefaultRootWindow(display));
-                keycode = newKeycode;
-                grabHotkey(display, keycode);
-            }
-            continue;
+            hotkey.followMapping();
+            ctrlTap.setCtrlKeycodes(ctrlKeycodes(display));
+        } else if (hotkey.pressedBy(event)) {
+            handOverTrigger(overlay, hotkeyPressed);
         }
-
-        if (event.type != KeyPress || static_cast<KeyCode>(event.xkey.keycode) != keycode
-            || (event.xkey.state & CtrlAlt) != CtrlAlt)
-            continue;
-
-        handOverHotkeyPress(overlay);
     }
 }
 
@@ -345,11 +431,12 @@ static int runService(int &argc, char **argv)
     g_keyHandler = &keyHandler;
     app.installEventFilter(&keyHandler);
 
+    const TriggerSettings triggers = readTriggerSettings();
     {
         std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
         g_hotkeyGateOpen = true;
     }
-    std::thread(hotkeyListener, &overlay).detach();
+    std::thread(hotkeyListener, &overlay, triggers).detach();
 
     if (g_debugMode)
         qDebug() << "Glintor服务已启动";

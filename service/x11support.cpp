@@ -185,14 +185,14 @@ bool grabKey(Display *display, unsigned int keycode, unsigned int modifiers)
     return trap.errorCode() != BadAccess;
 }
 
-int selectPointerMotion(Display *display)
+int selectInputEvents(Display *display, bool keysAndButtons)
 {
     int opcode = 0;
     int firstEvent = 0;
     int firstError = 0;
     if (!XQueryExtension(display, "XInputExtension", &opcode, &firstEvent, &firstError))
         return -1;
-    // 2.2: a client of version 2.0 gets no raw motion while another client holds a pointer grab
+    // 2.2: a client of version 2.0 gets no raw events while another client holds a pointer grab
     // (a held button, an open menu, a drag), so a shake made then would go unseen.
     int major = 2;
     int minor = 2;
@@ -202,6 +202,12 @@ int selectPointerMotion(Display *display)
     unsigned char mask[XIMaskLen(XI_LASTEVENT)] = {};
     XISetMask(mask, XI_RawMotion);
     XISetMask(mask, XI_Motion);
+    if (keysAndButtons) {
+        XISetMask(mask, XI_RawKeyPress);
+        XISetMask(mask, XI_RawKeyRelease);
+        XISetMask(mask, XI_RawButtonPress);
+        XISetMask(mask, XI_RawButtonRelease);
+    }
     XIEventMask eventMask;
     eventMask.deviceid = XIAllMasterDevices;
     eventMask.mask_len = sizeof(mask);
@@ -211,12 +217,41 @@ int selectPointerMotion(Display *display)
     return trap.errorCode() == 0 ? opcode : -1;
 }
 
-bool isPointerMotion(const XEvent &event, int xinputOpcode)
+InputEvent inputEvent(Display *display, XEvent &event, int xinputOpcode)
 {
-    // The cookie's evtype is filled in without fetching the event data; Xlib frees unclaimed
-    // data at the next XNextEvent.
-    return xinputOpcode >= 0 && event.xcookie.type == GenericEvent && event.xcookie.extension == xinputOpcode
-        && (event.xcookie.evtype == XI_RawMotion || event.xcookie.evtype == XI_Motion);
+    InputEvent input;
+    if (xinputOpcode < 0 || event.xcookie.type != GenericEvent || event.xcookie.extension != xinputOpcode)
+        return input;
+    // Motion needs only the cookie's type, known without fetching the event data; Xlib frees
+    // unclaimed data at the next XNextEvent.
+    switch (event.xcookie.evtype) {
+    case XI_RawMotion:
+    case XI_Motion:
+        input.kind = InputEvent::Motion;
+        return input;
+    case XI_RawKeyPress:
+        input.kind = InputEvent::KeyDown;
+        break;
+    case XI_RawKeyRelease:
+        input.kind = InputEvent::KeyUp;
+        break;
+    case XI_RawButtonPress:
+        input.kind = InputEvent::ButtonDown;
+        break;
+    case XI_RawButtonRelease:
+        input.kind = InputEvent::ButtonUp;
+        break;
+    default:
+        return input;
+    }
+    if (!XGetEventData(display, &event.xcookie))
+        return InputEvent();
+    const auto *raw = static_cast<const XIRawEvent *>(event.xcookie.data);
+    input.detail = unsigned(raw->detail);
+    input.time = raw->time;
+    input.repeat = raw->flags & XIKeyRepeat;
+    XFreeEventData(display, &event.xcookie);
+    return input;
 }
 
 void installIOErrorHandler()

@@ -68,11 +68,21 @@ bool waitForEvent(Display *display, int timeoutMs);
 // Returns false when the server refuses (another client holds the combination).
 bool grabKey(Display *display, unsigned int keycode, unsigned int modifiers);
 
-// Asks for XInput2 pointer-motion events on the root window: raw motion, which the server reports
-// wherever the pointer is, and ordinary motion over the root itself. Returns the extension's
-// opcode for isPointerMotion, or -1 when the server has no XInput2.
-int selectPointerMotion(Display *display);
-bool isPointerMotion(const _XEvent &event, int xinputOpcode);
+// Asks for XInput2 events on the root window: pointer motion (raw motion, which the server reports
+// wherever the pointer is, and ordinary motion over the root itself) and, with keysAndButtons, raw
+// key and button events, which need no grab and take no key from any program. Returns the
+// extension's opcode for inputEvent, or -1 when the server has no XInput2.
+int selectInputEvents(Display *display, bool keysAndButtons);
+
+// One XInput2 event read from the connection, as far as the service cares.
+struct InputEvent {
+    enum Kind { Other, Motion, KeyDown, KeyUp, ButtonDown, ButtonUp };
+    Kind kind = Other;
+    unsigned int detail = 0; // keycode or button
+    unsigned long time = 0; // server time, ms
+    bool repeat = false; // a key's auto-repeat
+};
+InputEvent inputEvent(Display *display, _XEvent &event, int xinputOpcode);
 
 // Ends the process with a log line instead of crashing when the X server goes away.
 void installIOErrorHandler();

@@ -7,6 +7,9 @@
 #include <QScopeGuard>
 #include <QtTest>
 
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
+
 #include <csignal>
 
 namespace {
@@ -39,6 +42,10 @@ private slots:
     void terminateWhileHotkeyHeld();
     void refusedGrabKeepsServiceRunning_data();
     void refusedGrabKeepsServiceRunning();
+    void chosenHotkey_data();
+    void chosenHotkey();
+    void ctrlTap_data();
+    void ctrlTap();
 
 private:
     bool xdotool(const QStringList &args) const { return fixture.x().xdotool(args); }
@@ -46,7 +53,8 @@ private:
     // and its animation has played out, so later counts start from a quiet service.
     bool armHotkey(ProgramRun &run) const;
     // Presses at where until an animation starts there (a grab being placed may miss a press).
-    bool pressUntilStarted(ProgramRun &run, const QPoint &where) const;
+    bool pressUntilStarted(ProgramRun &run, const QPoint &where,
+                           const QString &combination = QStringLiteral("ctrl+alt+m")) const;
     // A press at a place no earlier press used; once its line is there, every earlier press has
     // been handled (the hotkey thread takes events in order).
     bool markerPress(ProgramRun &run, const QPoint &where) const;
@@ -69,10 +77,10 @@ bool TestHotkey::armHotkey(ProgramRun &run) const
     return pressUntilStarted(run, QPoint(1, 1)) && waitForCount(run, FinishedLine, 1);
 }
 
-bool TestHotkey::pressUntilStarted(ProgramRun &run, const QPoint &where) const
+bool TestHotkey::pressUntilStarted(ProgramRun &run, const QPoint &where, const QString &combination) const
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
-        if (!xdotool(xdotoolMove(where) << QStringLiteral("key") << QStringLiteral("ctrl+alt+m")))
+        if (!xdotool(xdotoolMove(where) << QStringLiteral("key") << combination))
             return false;
         if (waitForCount(run, StartedLine + pointText(where), 1, 3000))
             return true;
@@ -348,8 +356,8 @@ void TestHotkey::refusedGrabKeepsServiceRunning()
     QCOMPARE(holder.readLine().trimmed(), QByteArray("grabbed"));
 
     auto run = fixture.startService(debug ? QStringList { QStringLiteral("--debug") } : QStringList());
-    if (debug)
-        QCOMPARE(run->waitForLine(GrabWarning, 15000), GrabWarning);
+    // Said also without --debug: with a hotkey of their own choice users must see why it does nothing.
+    QCOMPARE(run->waitForLine(GrabWarning, 15000), GrabWarning);
 
     // The shake trigger still works.
     QVERIFY(xdotool(shakeGesture(500)));
@@ -363,8 +371,96 @@ void TestHotkey::refusedGrabKeepsServiceRunning()
     QCOMPARE(run->process().state(), QProcess::Running);
     QVERIFY(run->sendSignal(SIGTERM));
     QCOMPARE(run->waitForExit(15000), 0);
-    if (!debug)
-        QVERIFY(run->linesContaining(QStringLiteral("Cannot grab hotkey")).isEmpty());
+    QCOMPARE(run->linesContaining(QStringLiteral("Cannot grab hotkey")).size(), 1);
+}
+
+void TestHotkey::chosenHotkey_data()
+{
+    QTest::addColumn<QString>("hotkey"); // the setting
+    QTest::addColumn<QString>("answered"); // typed through xdotool
+    QTest::addColumn<QString>("ignored");
+    QTest::addColumn<bool>("warned"); // the value falls back to Ctrl+Alt+M
+
+    QTest::newRow("Ctrl+Shift+L") << "Ctrl+Shift+L" << "ctrl+shift+l" << "ctrl+alt+m" << false;
+    QTest::newRow("Meta+F12") << "Meta+F12" << "super+F12" << "F12" << false;
+    QTest::newRow("a function key alone") << "F9" << "F9" << "ctrl+alt+m" << false;
+    QTest::newRow("a bare letter falls back") << "L" << "ctrl+alt+m" << "l" << true;
+    QTest::newRow("two combinations fall back") << "Ctrl+K, Ctrl+L" << "ctrl+alt+m" << "ctrl+k" << true;
+    QTest::newRow("text that is no key falls back") << "Ctrl+Banana" << "ctrl+alt+m" << QString() << true;
+}
+
+void TestHotkey::chosenHotkey()
+{
+    QFETCH(QString, hotkey);
+    QFETCH(QString, answered);
+    QFETCH(QString, ignored);
+    QFETCH(bool, warned);
+
+    fixture.writeSettings({ { QStringLiteral("hotkey"), hotkey } });
+    auto run = fixture.startService({ QStringLiteral("--debug") });
+    QVERIFY(pressUntilStarted(*run, QPoint(300, 300), answered));
+    const QString warning = QStringLiteral("Setting hotkey=%1 is not one combination").arg(hotkey);
+    QCOMPARE(run->linesContaining(warning).size(), warned ? 1 : 0);
+    QCOMPARE(run->linesContaining(QStringLiteral("Cannot grab hotkey")), QStringList());
+
+    if (!ignored.isEmpty())
+        QVERIFY(xdotool(xdotoolMove(QPoint(600, 300)) << QStringLiteral("key") << ignored));
+    // Once this press is handled, the one before it has been too.
+    QVERIFY(pressUntilStarted(*run, QPoint(900, 300), answered));
+    QCOMPARE(countLines(*run, StartedLine + pointText(QPoint(600, 300))), 0);
+
+    QVERIFY(run->sendSignal(SIGTERM));
+    QCOMPARE(run->waitForExit(15000), 0);
+}
+
+void TestHotkey::ctrlTap_data()
+{
+    QTest::addColumn<QVariant>("enableCtrlTap"); // invalid: not in the settings
+    QTest::addColumn<QStringList>("gesture"); // xdotool arguments; %L and %R stand for the Ctrl keycodes
+    QTest::addColumn<int>("taps");
+
+    const QStringList leftTap { "key", "%L" };
+    QTest::newRow("left Ctrl tapped") << QVariant(true) << leftTap << 1;
+    QTest::newRow("right Ctrl tapped") << QVariant(true) << QStringList { "key", "%R" } << 1;
+    QTest::newRow("Ctrl+C") << QVariant(true) << QStringList { "key", "ctrl+c" } << 0;
+    QTest::newRow("Ctrl held 700 ms") << QVariant(true) << QStringList { "keydown", "%L", "sleep", "0.7", "keyup", "%L" }
+                                      << 0;
+    QTest::newRow("Ctrl+click") << QVariant(true) << QStringList { "keydown", "%L", "click", "1", "keyup", "%L" } << 0;
+    QTest::newRow("Ctrl with a button held")
+        << QVariant(true) << QStringList { "mousedown", "1", "key", "%L", "mouseup", "1" } << 0;
+    QTest::newRow("without the setting") << QVariant() << leftTap << 0;
+    QTest::newRow("switched off") << QVariant(false) << leftTap << 0;
+}
+
+void TestHotkey::ctrlTap()
+{
+    QFETCH(QVariant, enableCtrlTap);
+    QFETCH(QStringList, gesture);
+    QFETCH(int, taps);
+
+    // The keycodes themselves: xdotool types the keysym Control_R along with Control_L.
+    std::unique_ptr<Display, int (*)(Display *)> display(XOpenDisplay(fixture.x().display().toLatin1().constData()),
+                                                         XCloseDisplay);
+    QVERIFY(display);
+    gesture.replaceInStrings(QStringLiteral("%L"), QString::number(XKeysymToKeycode(display.get(), XK_Control_L)));
+    gesture.replaceInStrings(QStringLiteral("%R"), QString::number(XKeysymToKeycode(display.get(), XK_Control_R)));
+
+    QVariantMap settings;
+    if (enableCtrlTap.isValid())
+        settings.insert(QStringLiteral("enableCtrlTap"), enableCtrlTap);
+    fixture.writeSettings(settings);
+    auto run = fixture.startService({ QStringLiteral("--debug") });
+    QVERIFY(armHotkey(*run));
+
+    const QPoint where(700, 500);
+    QVERIFY(xdotool(xdotoolMove(where) << gesture));
+    // The hotkey thread takes events in order: once the marker is in, the gesture has been seen.
+    QVERIFY(markerPress(*run, QPoint(1000, 700)));
+    QCOMPARE(countLines(*run, QStringLiteral("Ctrl tapped at position: ") + pointText(where)), taps);
+    QCOMPARE(countLines(*run, StartedLine + pointText(where)), taps);
+
+    QVERIFY(run->sendSignal(SIGTERM));
+    QCOMPARE(run->waitForExit(15000), 0);
 }
 
 QTEST_GUILESS_MAIN(TestHotkey)
