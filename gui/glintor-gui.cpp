@@ -1,6 +1,7 @@
 #include "glintor-gui.h"
 
 #include "glintorsettings.h"
+#include "hotkey.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,6 +12,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeySequenceEdit>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
@@ -111,13 +113,18 @@ QHBoxLayout *spinWithHint(QSpinBox *spin, const QString &hint)
     return row;
 }
 
-QSpinBox *spinBox(const char *name, int minimum, int maximum, int value)
+QSpinBox *spinBox(const char *name, GlintorSettings::IntRange range, int value)
 {
     auto *spin = new QSpinBox;
     spin->setObjectName(QLatin1String(name));
-    spin->setRange(minimum, maximum);
+    spin->setRange(range.minimum, range.maximum);
     spin->setValue(value);
     return spin;
+}
+
+QKeySequence defaultHotkey()
+{
+    return QKeySequence::fromString(QLatin1String(GlintorSettings::Default::Hotkey), QKeySequence::PortableText);
 }
 
 } // namespace
@@ -199,12 +206,29 @@ void GlintorGUI::setupUI()
     enableShakeCheck->setChecked(true);
     form->addRow(enableShakeCheck);
 
-    shakeDistanceSpin = spinBox("shakeDistanceSpin", 10, 1000, 80);
+    using namespace GlintorSettings;
+    shakeDistanceSpin = spinBox("shakeDistanceSpin", Range::ShakeDistance, Default::ShakeDistance);
     form->addRow(tr("摇晃距离 (px):"), spinWithHint(shakeDistanceSpin, tr("(范围: 10-1000 px)")));
-    shakeWindowMsSpin = spinBox("shakeWindowMsSpin", 100, 5000, 700);
+    shakeWindowMsSpin = spinBox("shakeWindowMsSpin", Range::ShakeWindowMs, Default::ShakeWindowMs);
     form->addRow(tr("摇晃窗口 (ms):"), spinWithHint(shakeWindowMsSpin, tr("(范围: 100-5000 ms)")));
-    shakeAlternationsSpin = spinBox("shakeAlternationsSpin", 1, 10, 3);
+    shakeAlternationsSpin = spinBox("shakeAlternationsSpin", Range::ShakeAlternations, Default::ShakeAlternations);
     form->addRow(tr("所需交替次数:"), spinWithHint(shakeAlternationsSpin, tr("(范围: 1-10 次)")));
+
+    hotkeyEdit = new QKeySequenceEdit(defaultHotkey());
+    hotkeyEdit->setObjectName(QStringLiteral("hotkeyEdit"));
+    connect(hotkeyEdit, &QKeySequenceEdit::keySequenceChanged, this, &GlintorGUI::takeHotkey);
+    hotkeyHint = hintLabel(QString());
+    hotkeyHint->setObjectName(QStringLiteral("hotkeyHint"));
+    hotkeyHint->setWordWrap(true);
+    auto *hotkeyRow = new QHBoxLayout;
+    hotkeyRow->addWidget(hotkeyEdit);
+    hotkeyRow->addWidget(hotkeyHint, 1);
+    form->addRow(tr("快捷键:"), hotkeyRow);
+    showHotkey(defaultHotkey());
+
+    enableCtrlTapCheck = new QCheckBox(tr("单击 Ctrl 键显示指针位置"));
+    enableCtrlTapCheck->setObjectName(QStringLiteral("enableCtrlTapCheck"));
+    form->addRow(enableCtrlTapCheck);
 
     mainLayout->addWidget(settingsGroup);
 
@@ -309,6 +333,8 @@ void GlintorGUI::saveSettings()
     settings.setValue(Key::ShakeAlternations, shakeAlternationsSpin->value());
     settings.setValue(Key::EnableAnimation, enableAnimationCheck->isChecked());
     settings.setValue(Key::AnimationEffect, animationEffectCombo->currentIndex());
+    settings.setValue(Key::Hotkey, hotkeyEdit->keySequence().toString(QKeySequence::PortableText));
+    settings.setValue(Key::EnableCtrlTap, enableCtrlTapCheck->isChecked());
     // The restarted service reads the file as it starts: with the values not on disk it would only
     // read the old ones again.
     if (writeOrReport(settings, tr("设置未保存。")))
@@ -347,6 +373,38 @@ void GlintorGUI::loadSettings()
     shakeWindowMsSpin->setValue(settings.value(Key::ShakeWindowMs, Default::ShakeWindowMs).toInt());
     shakeAlternationsSpin->setValue(settings.value(Key::ShakeAlternations, Default::ShakeAlternations).toInt());
     animationEffectCombo->setCurrentIndex(settings.value(Key::AnimationEffect, Default::AnimationEffect).toInt());
+    // A stored hotkey the service would refuse is shown as the one it uses instead.
+    const QString hotkey = settings.value(Key::Hotkey, Default::Hotkey).toString();
+    showHotkey(Hotkey::fromText(hotkey) ? QKeySequence::fromString(hotkey, QKeySequence::PortableText) : defaultHotkey());
+    enableCtrlTapCheck->setChecked(settings.value(Key::EnableCtrlTap, Default::EnableCtrlTap).toBool());
+}
+
+void GlintorGUI::showHotkey(const QKeySequence &sequence)
+{
+    const QSignalBlocker quiet(hotkeyEdit);
+    hotkeyEdit->setKeySequence(sequence);
+    hotkeyHint->setText(tr("(需含 Ctrl、Alt 或 Meta；功能键可单独使用)"));
+    hotkeyHint->setStyleSheet(QStringLiteral("QLabel { color: gray; font-size: 11px; }"));
+    accepted = sequence;
+}
+
+void GlintorGUI::takeHotkey(const QKeySequence &sequence)
+{
+    if (sequence.isEmpty())
+        return;
+    // The edit would go on recording up to four combinations: the first one decides.
+    const QKeySequence first(sequence[0]);
+    if (Hotkey::check(first) == Hotkey::Problem::Accepted) {
+        showHotkey(first);
+        hotkeyEdit->clearFocus();
+        return;
+    }
+    const QKeySequence refused = first;
+    showHotkey(accepted);
+    hotkeyEdit->clearFocus();
+    hotkeyHint->setText(tr("不能用“%1”：需含 Ctrl、Alt 或 Meta；功能键可单独使用")
+                            .arg(refused.toString(QKeySequence::NativeText)));
+    hotkeyHint->setStyleSheet(QStringLiteral("QLabel { color: red; font-size: 11px; }"));
 }
 
 void GlintorGUI::restoreDefaultSettings()

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QKeySequence>
 #include <QMainWindow>
 
 class QCheckBox;
 class QComboBox;
+class QKeySequenceEdit;
 class QLabel;
 class QPushButton;
 class QSettings;
@@ -45,6 +47,9 @@ private:
     // Syncs the settings to the file; when they did not reach it, shows why, headed by failure, and
     // returns false.
     bool writeOrReport(QSettings &settings, const QString &failure);
+    // Keeps the hotkey field to one combination the service can grab; refuses others with a hint.
+    void takeHotkey(const QKeySequence &sequence);
+    void showHotkey(const QKeySequence &sequence);
 
     QPushButton *startButton = nullptr;
     QPushButton *stopButton = nullptr;
@@ -57,5 +62,9 @@ private:
     QSpinBox *shakeDistanceSpin = nullptr;
     QSpinBox *shakeWindowMsSpin = nullptr;
     QSpinBox *shakeAlternationsSpin = nullptr;
+    QKeySequenceEdit *hotkeyEdit = nullptr;
+    QLabel *hotkeyHint = nullptr;
+    QCheckBox *enableCtrlTapCheck = nullptr;
+    QKeySequence accepted; // what the hotkey field shows, to go back to when a combination is refused
     int systemctlTimeoutMs = SystemctlTimeoutMs;
 };

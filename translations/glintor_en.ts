@@ -215,5 +215,21 @@ The file was left as it was and the service was not restarted.</translation>
 
 Version %1</translation>
     </message>
+    <message>
+        <source>快捷键:</source>
+        <translation>Hotkey:</translation>
+    </message>
+    <message>
+        <source>单击 Ctrl 键显示指针位置</source>
+        <translation>Tap Ctrl to show the pointer</translation>
+    </message>
+    <message>
+        <source>(需含 Ctrl、Alt 或 Meta；功能键可单独使用)</source>
+        <translation>(needs Ctrl, Alt or Meta; a function key may stand alone)</translation>
+    </message>
+    <message>
+        <source>不能用“%1”：需含 Ctrl、Alt 或 Meta；功能键可单独使用</source>
+        <translation>Cannot use “%1”: needs Ctrl, Alt or Meta; a function key may stand alone</translation>
+    </message>
 </context>
 </TS>

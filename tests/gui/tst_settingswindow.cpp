@@ -9,6 +9,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
+#include <QKeySequenceEdit>
+#include <QLabel>
 #include <QMetaMethod>
 #include <QPushButton>
 #include <QSpinBox>
@@ -25,7 +27,7 @@ using FileKeys = QMap<QString, QString>;
 
 namespace {
 
-// What the seven settings widgets show.
+// What the settings widgets show.
 struct Shown {
     int colorMode;
     int animationEffect;
@@ -34,13 +36,16 @@ struct Shown {
     int shakeDistance;
     int shakeWindowMs;
     int shakeAlternations;
+    QString hotkey = QStringLiteral("Ctrl+Alt+M");
+    bool enableCtrlTap = false;
 
     bool operator==(const Shown &other) const
     {
         return colorMode == other.colorMode && animationEffect == other.animationEffect
             && enableAnimation == other.enableAnimation && enableShake == other.enableShake
             && shakeDistance == other.shakeDistance && shakeWindowMs == other.shakeWindowMs
-            && shakeAlternations == other.shakeAlternations;
+            && shakeAlternations == other.shakeAlternations && hotkey == other.hotkey
+            && enableCtrlTap == other.enableCtrlTap;
     }
 };
 
@@ -54,11 +59,14 @@ Shown shownBy(QObject *window)
              namedChild<QCheckBox>(window, "enableShakeCheck")->isChecked(),
              namedChild<QSpinBox>(window, "shakeDistanceSpin")->value(),
              namedChild<QSpinBox>(window, "shakeWindowMsSpin")->value(),
-             namedChild<QSpinBox>(window, "shakeAlternationsSpin")->value() };
+             namedChild<QSpinBox>(window, "shakeAlternationsSpin")->value(),
+             namedChild<QKeySequenceEdit>(window, "hotkeyEdit")->keySequence().toString(QKeySequence::PortableText),
+             namedChild<QCheckBox>(window, "enableCtrlTapCheck")->isChecked() };
 }
 
 FileKeys fileKeys(int colorMode, int animationEffect, bool enableAnimation, bool enableShake, int shakeDistance,
-                  int shakeWindowMs, int shakeAlternations)
+                  int shakeWindowMs, int shakeAlternations, const QString &hotkey = QStringLiteral("Ctrl+Alt+M"),
+                  bool enableCtrlTap = false)
 {
     const auto flag = [](bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); };
     return { { QStringLiteral("colorMode"), QString::number(colorMode) },
@@ -67,7 +75,9 @@ FileKeys fileKeys(int colorMode, int animationEffect, bool enableAnimation, bool
              { QStringLiteral("enableShake"), flag(enableShake) },
              { QStringLiteral("shakeDistance"), QString::number(shakeDistance) },
              { QStringLiteral("shakeWindowMs"), QString::number(shakeWindowMs) },
-             { QStringLiteral("shakeAlternations"), QString::number(shakeAlternations) } };
+             { QStringLiteral("shakeAlternations"), QString::number(shakeAlternations) },
+             { QStringLiteral("hotkey"), hotkey },
+             { QStringLiteral("enableCtrlTap"), flag(enableCtrlTap) } };
 }
 
 QStringList restartCalls()
@@ -115,7 +125,8 @@ namespace QTest {
 template<>
 char *toString(const Shown &shown)
 {
-    return qstrdup(QStringLiteral("colour %1, effect %2, animation %3, shake %4, %5 px, %6 ms, %7 alternations")
+    return qstrdup(QStringLiteral("colour %1, effect %2, animation %3, shake %4, %5 px, %6 ms, %7 alternations, "
+                                  "hotkey %8, Ctrl tap %9")
                        .arg(shown.colorMode)
                        .arg(shown.animationEffect)
                        .arg(shown.enableAnimation)
@@ -123,6 +134,8 @@ char *toString(const Shown &shown)
                        .arg(shown.shakeDistance)
                        .arg(shown.shakeWindowMs)
                        .arg(shown.shakeAlternations)
+                       .arg(shown.hotkey)
+                       .arg(shown.enableCtrlTap)
                        .toUtf8()
                        .constData());
 }
@@ -139,6 +152,8 @@ private slots:
     void slotsInMetaObjectOrder();
     void showsTheSettingsFile_data();
     void showsTheSettingsFile();
+    void hotkeyFieldTakesWhatTheServiceCanGrab_data();
+    void hotkeyFieldTakesWhatTheServiceCanGrab();
     void spinBoxesKeepToTheirRanges_data();
     void spinBoxesKeepToTheirRanges();
     void saveWritesAllKeysThenRestarts_data();
@@ -213,6 +228,10 @@ void TestSettingsWindow::showsTheSettingsFile_data()
                                                       << Shown { 1, 0, false, true, 80, 700, 3 };
     QTest::newRow("text where a number belongs reads 0") << true << Settings { { "colorMode", "red" } }
                                                          << Shown { 0, 0, true, true, 80, 700, 3 };
+    QTest::newRow("hotkey and Ctrl tap") << true << Settings { { "hotkey", "Meta+F12" }, { "enableCtrlTap", true } }
+                                         << Shown { 1, 0, true, true, 80, 700, 3, "Meta+F12", true };
+    QTest::newRow("a hotkey the service refuses shows the one it uses")
+        << true << Settings { { "hotkey", "L" } } << Shown { 1, 0, true, true, 80, 700, 3 };
 }
 
 void TestSettingsWindow::showsTheSettingsFile()
@@ -235,6 +254,37 @@ void TestSettingsWindow::showsTheSettingsFile()
     QCOMPARE(shownBy(&window), shown);
     // Loading writes nothing back.
     QCOMPARE(QFile::exists(settingsFilePath()), fileExists);
+}
+
+void TestSettingsWindow::hotkeyFieldTakesWhatTheServiceCanGrab_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("Ctrl+Shift+L") << int(Qt::Key_L) << int(Qt::ControlModifier | Qt::ShiftModifier) << "Ctrl+Shift+L";
+    QTest::newRow("F7 alone") << int(Qt::Key_F7) << int(Qt::NoModifier) << "F7";
+    QTest::newRow("a bare letter is refused") << int(Qt::Key_L) << int(Qt::NoModifier) << "Ctrl+Alt+M";
+    QTest::newRow("Shift+letter is refused") << int(Qt::Key_L) << int(Qt::ShiftModifier) << "Ctrl+Alt+M";
+}
+
+void TestSettingsWindow::hotkeyFieldTakesWhatTheServiceCanGrab()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, shown);
+
+    GlintorGUI window;
+    auto *edit = namedChild<QKeySequenceEdit>(&window, "hotkeyEdit");
+    auto *hint = namedChild<QLabel>(&window, "hotkeyHint");
+    const QString ruleHint = hint->text();
+    // Typed as a user would; the field finishes a second after the keys are let go. A refused
+    // combination leaves the one before and says why beside it.
+    QTest::keyClick(edit, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+    const bool refused = shown == QLatin1String("Ctrl+Alt+M");
+    QTRY_VERIFY_WITH_TIMEOUT(edit->keySequence().toString(QKeySequence::PortableText) == shown
+                                 && (hint->text() != ruleHint) == refused,
+                             5000);
 }
 
 void TestSettingsWindow::spinBoxesKeepToTheirRanges_data()
@@ -289,6 +339,14 @@ void TestSettingsWindow::saveWritesAllKeysThenRestarts_data()
                       { "enableShakeCheck", false }, { "shakeDistanceSpin", 333 },  { "shakeWindowMsSpin", 4000 },
                       { "shakeAlternationsSpin", 10 } }
         << fileKeys(0, 3, false, false, 333, 4000, 10);
+    QTest::newRow("hotkey and Ctrl tap")
+        << false << Settings() << Settings { { "hotkeyEdit", "Ctrl+Shift+L" }, { "enableCtrlTapCheck", true } }
+        << fileKeys(1, 0, true, true, 80, 700, 3, "Ctrl+Shift+L", true);
+    QTest::newRow("only the first of several combinations")
+        << false << Settings() << Settings { { "hotkeyEdit", "F5, Ctrl+K" } }
+        << fileKeys(1, 0, true, true, 80, 700, 3, "F5");
+    QTest::newRow("a bare letter is not taken")
+        << false << Settings() << Settings { { "hotkeyEdit", "L" } } << fileKeys(1, 0, true, true, 80, 700, 3);
 }
 
 void TestSettingsWindow::saveWritesAllKeysThenRestarts()
@@ -309,6 +367,8 @@ void TestSettingsWindow::saveWritesAllKeysThenRestarts()
             check->setChecked(it.value().toBool());
         else if (auto *spin = qobject_cast<QSpinBox *>(widget))
             spin->setValue(it.value().toInt());
+        else if (auto *edit = qobject_cast<QKeySequenceEdit *>(widget))
+            edit->setKeySequence(QKeySequence::fromString(it.value().toString(), QKeySequence::PortableText));
     }
     systemctl.clearCalls();
 
@@ -368,7 +428,8 @@ void TestSettingsWindow::declinedRestoreChangesNothing()
 void TestSettingsWindow::confirmedRestoreClearsTheFileAndRestarts()
 {
     replaceSettings({ { "colorMode", 0 }, { "animationEffect", 2 }, { "enableAnimation", false },
-                      { "shakeDistance", 300 }, { "shakeWindowMs", 2000 }, { "shakeAlternations", 7 } });
+                      { "shakeDistance", 300 }, { "shakeWindowMs", 2000 }, { "shakeAlternations", 7 },
+                      { "hotkey", "Ctrl+Shift+L" }, { "enableCtrlTap", true } });
     GlintorGUI window;
     QVERIFY(!(shownBy(&window) == Defaults));
     systemctl.clearCalls();
