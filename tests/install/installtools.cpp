@@ -66,3 +66,10 @@ bool writeFakeSystemctl(const QString &directory)
                        "done\n"
                        "exit \"${FAKE_SYSTEMCTL_STATUS:-0}\"\n");
 }
+
+bool writeFakeApt(const QString &directory)
+{
+    return writeScript(directory + QStringLiteral("/dpkg-query"), "#!/bin/sh\nexit 1\n")
+        && writeScript(directory + QStringLiteral("/apt-get"), "#!/bin/sh\necho \"$*\" >> \"$FAKE_APT_LOG\"\n")
+        && writeScript(directory + QStringLiteral("/sudo"), "#!/bin/sh\nexec \"$@\"\n");
+}
