@@ -30,8 +30,10 @@ endfunction()
 # Exec=sh -c "exec PROGRAM": PROGRAM in single quotes for sh (each "'" written as '\''), and the
 # script a double-quoted Exec argument.
 function(glintor_desktop_sh_exec out program)
-    string(REPLACE "'" "'\\''" program "${program}")
-    glintor_desktop_quoted(program "'${program}'")
+    if(NOT program MATCHES "${_plain}")
+        string(REPLACE "'" "'\\''" program "${program}")
+        glintor_desktop_quoted(program "'${program}'")
+    endif()
     set(${out} "exec ${program}" PARENT_SCOPE)
 endfunction()
 
