@@ -1,5 +1,6 @@
 #include "installtools.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 
@@ -69,7 +70,11 @@ bool writeFakeSystemctl(const QString &directory)
 
 bool writeFakeApt(const QString &directory)
 {
-    return writeScript(directory + QStringLiteral("/dpkg-query"), "#!/bin/sh\nexit 1\n")
+    const QByteArray folder = QFile::encodeName(directory);
+    return QDir(directory).mkpath(QStringLiteral("lists")) && QDir(directory).mkpath(QStringLiteral("dpkg"))
+        && writeScript(directory + QStringLiteral("/apt.conf"),
+            "Dir::State::Lists \"" + folder + "/lists/\";\nDir::State::status \"" + folder + "/dpkg/status\";\n")
+        && writeScript(directory + QStringLiteral("/dpkg-query"), "#!/bin/sh\nexit 1\n")
         && writeScript(directory + QStringLiteral("/apt-get"), "#!/bin/sh\necho \"$*\" >> \"$FAKE_APT_LOG\"\n")
         && writeScript(directory + QStringLiteral("/sudo"), "#!/bin/sh\nexec \"$@\"\n");
 }

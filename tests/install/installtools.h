@@ -31,5 +31,7 @@ bool writeScript(const QString &path, const QByteArray &body);
 bool writeFakeSystemctl(const QString &directory);
 
 // Stand-ins for apt: dpkg-query finds no package installed, apt-get appends each call's arguments as
-// one line to the file named by $FAKE_APT_LOG, sudo runs its arguments.
+// one line to the file named by $FAKE_APT_LOG, sudo runs its arguments. With $APT_CONFIG set to
+// directory/apt.conf, apt's lists and dpkg folders (and so its locks) lie in directory/lists and
+// directory/dpkg, away from the machine's.
 bool writeFakeApt(const QString &directory);
