@@ -1,5 +1,6 @@
 #include "installtools.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 
@@ -65,4 +66,15 @@ bool writeFakeSystemctl(const QString &directory)
                        "    [ \"$argument\" = is-enabled ] && exit \"${FAKE_SYSTEMCTL_ENABLED:-1}\"\n"
                        "done\n"
                        "exit \"${FAKE_SYSTEMCTL_STATUS:-0}\"\n");
+}
+
+bool writeFakeApt(const QString &directory)
+{
+    const QByteArray folder = QFile::encodeName(directory);
+    return QDir(directory).mkpath(QStringLiteral("lists")) && QDir(directory).mkpath(QStringLiteral("dpkg"))
+        && writeScript(directory + QStringLiteral("/apt.conf"),
+            "Dir::State::Lists \"" + folder + "/lists/\";\nDir::State::status \"" + folder + "/dpkg/status\";\n")
+        && writeScript(directory + QStringLiteral("/dpkg-query"), "#!/bin/sh\nexit 1\n")
+        && writeScript(directory + QStringLiteral("/apt-get"), "#!/bin/sh\necho \"$*\" >> \"$FAKE_APT_LOG\"\n")
+        && writeScript(directory + QStringLiteral("/sudo"), "#!/bin/sh\nexec \"$@\"\n");
 }

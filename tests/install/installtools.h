@@ -29,3 +29,9 @@ bool writeScript(const QString &path, const QByteArray &body);
 // $FAKE_SYSTEMCTL_LOG. "is-enabled" exits with $FAKE_SYSTEMCTL_ENABLED (default 1), every other
 // call with $FAKE_SYSTEMCTL_STATUS (default 0); a status of 1 acts as "no user manager".
 bool writeFakeSystemctl(const QString &directory);
+
+// Stand-ins for apt: dpkg-query finds no package installed, apt-get appends each call's arguments as
+// one line to the file named by $FAKE_APT_LOG, sudo runs its arguments. With $APT_CONFIG set to
+// directory/apt.conf, apt's lists and dpkg folders (and so its locks) lie in directory/lists and
+// directory/dpkg, away from the machine's.
+bool writeFakeApt(const QString &directory);

@@ -1,6 +1,8 @@
 // Installs the build into a temporary DESTDIR with "cmake --install --prefix /usr", as a package
 // does, and checks the tree: every file in place, the paths written into the unit and the entries,
-// the entries valid, the version file, and the installed programs finding what they need.
+// the entries valid, the version file, and the installed programs finding what they need. A second
+// installation into a prefix with a space, shell syntax and "%" checks that systemd and a desktop's
+// launcher read the program paths whole, and run nothing else.
 
 #include "installtools.h"
 
@@ -21,11 +23,12 @@ private slots:
     void installedFile();
     void unitLine_data();
     void unitLine();
+    void unitVerifies_data();
     void unitVerifies();
     void desktopEntry_data();
     void desktopEntry();
-    void autostartEntry_data();
-    void autostartEntry();
+    void entryLaunches_data();
+    void entryLaunches();
     void versionFile();
     void aboutBoxFindsInstalledVersion();
     void installedService_data();
@@ -33,10 +36,13 @@ private slots:
 
 private:
     QString installed(const QString &path) const { return root.path() + path; }
+    // path lies in the DESTDIR tree of the /usr installation, or relative to the odd prefix.
+    QString installed(bool odd, const QString &path) const { return odd ? oddPrefix + path : installed(path); }
     QProcessEnvironment quietEnvironment() const;
 
     QTemporaryDir root;
     QTemporaryDir scratch;
+    QString oddPrefix;
 };
 
 QProcessEnvironment TestInstall::quietEnvironment() const
@@ -58,6 +64,14 @@ void TestInstall::initTestCase()
                                                QStringLiteral("--prefix"), QStringLiteral("/usr") },
                                              120000, environment);
     QVERIFY2(install.succeeded(), qPrintable(install.describe()));
+
+    oddPrefix = scratch.filePath(QStringLiteral("My Apps $(touch INJECTED);x 100%"));
+    const CommandResult odd = runCommand(QStringLiteral(CMAKE_COMMAND_PATH),
+        { QStringLiteral("--install"), QStringLiteral(GLINTOR_BUILD_DIR), QStringLiteral("--prefix"), oddPrefix });
+    QVERIFY2(odd.succeeded(), qPrintable(odd.describe()));
+    // Stand-ins for its programs say by which path they were started.
+    for (const char *program : { "/bin/glintor-service", "/bin/glintor-gui" })
+        QVERIFY(writeScript(oddPrefix + program, "#!/bin/sh\necho \"$0\" >> \"$LAUNCH_LOG\"\n"));
 }
 
 void TestInstall::installedFile_data()
@@ -110,17 +124,29 @@ void TestInstall::unitLine()
     QVERIFY2(lines.contains(line), qPrintable(lines.join('\n')));
 }
 
-// systemd's own check of the unit: unknown keys, bad values, a program that is not there.
+void TestInstall::unitVerifies_data()
+{
+    QTest::addColumn<bool>("odd");
+
+    QTest::newRow("/usr") << false;
+    QTest::newRow("prefix with a space, shell syntax and %") << true;
+}
+
+// systemd's own check of the unit: unknown keys, bad values, a program that is not there (also when
+// its path is read wrongly).
 void TestInstall::unitVerifies()
 {
+    QFETCH(bool, odd);
+
     if (QStandardPaths::findExecutable(QStringLiteral("systemd-analyze")).isEmpty())
         QSKIP("systemd-analyze is not installed");
     QTemporaryDir runtime; // the analyser wants a private runtime folder even offline
-    QString unit = QString::fromUtf8(readFile(installed("/usr/lib/systemd/user/glintor.service")));
-    // The program is checked where it lies in DESTDIR.
-    unit.replace(QLatin1String("ExecStart=/usr/bin/"), QStringLiteral("ExecStart=") + installed("/usr/bin/"));
-    const QString copy = runtime.filePath(QStringLiteral("glintor.service"));
-    {
+    QString copy = installed(odd, QStringLiteral("/lib/systemd/user/glintor.service"));
+    if (!odd) {
+        QString unit = QString::fromUtf8(readFile(installed("/usr/lib/systemd/user/glintor.service")));
+        // The program is checked where it lies in DESTDIR.
+        unit.replace(QLatin1String("ExecStart=/usr/bin/"), QStringLiteral("ExecStart=") + installed("/usr/bin/"));
+        copy = runtime.filePath(QStringLiteral("glintor.service"));
         QFile file(copy);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(unit.toUtf8());
@@ -135,26 +161,31 @@ void TestInstall::unitVerifies()
 
 void TestInstall::desktopEntry_data()
 {
+    QTest::addColumn<bool>("odd");
     QTest::addColumn<QString>("path");
     QTest::addColumn<QStringList>("lines");
 
-    QTest::newRow("settings program") << "/usr/share/applications/glintor-gui.desktop"
+    QTest::newRow("settings program") << false << "/usr/share/applications/glintor-gui.desktop"
                                       << QStringList { "Type=Application", "Name=Glintor Settings",
-                                                       "Name[zh_CN]=Glintor 设置", "Exec=/usr/bin/glintor-gui",
-                                                       "Icon=glintor" };
-    QTest::newRow("autostart") << "/etc/xdg/autostart/glintor.desktop"
+                                             "Name[zh_CN]=Glintor 设置", "Exec=/usr/bin/glintor-gui", "Icon=glintor" };
+    QTest::newRow("autostart") << false << "/etc/xdg/autostart/glintor.desktop"
                                << QStringList { "Type=Application", "Name=Glintor", "NoDisplay=true" };
+    QTest::newRow("settings program, odd prefix")
+        << true << "/share/applications/glintor-gui.desktop" << QStringList { "Name=Glintor Settings" };
+    QTest::newRow("autostart, odd prefix")
+        << true << "/etc/xdg/autostart/glintor.desktop" << QStringList { "Name=Glintor" };
 }
 
 void TestInstall::desktopEntry()
 {
+    QFETCH(bool, odd);
     QFETCH(QString, path);
     QFETCH(QStringList, lines);
 
-    const CommandResult validate = runCommand(QStringLiteral("desktop-file-validate"), { installed(path) });
+    const CommandResult validate = runCommand(QStringLiteral("desktop-file-validate"), { installed(odd, path) });
     QVERIFY2(validate.succeeded() && validate.out.isEmpty() && validate.err.isEmpty(), qPrintable(validate.describe()));
 
-    const QStringList content = QString::fromUtf8(readFile(installed(path))).split('\n');
+    const QStringList content = QString::fromUtf8(readFile(installed(odd, path))).split('\n');
     for (const QString &line : lines)
         QVERIFY2(content.contains(line), qPrintable(line + QStringLiteral(" missing in\n") + content.join('\n')));
     if (path.endsWith(QLatin1String("glintor-gui.desktop"))) {
@@ -164,53 +195,54 @@ void TestInstall::desktopEntry()
     }
 }
 
-void TestInstall::autostartEntry_data()
+void TestInstall::entryLaunches_data()
 {
+    QTest::addColumn<QString>("entry");
     QTest::addColumn<int>("systemctlStatus");
     QTest::addColumn<int>("enabledStatus");
-    QTest::addColumn<bool>("runsProgram");
+    QTest::addColumn<QString>("program");
     QTest::addColumn<QStringList>("systemctlCalls");
 
-    QTest::newRow("no user manager") << 1 << 1 << true << QStringList { "--user --quiet is-enabled glintor.service" };
-    QTest::newRow("unit not enabled") << 0 << 1 << true << QStringList { "--user --quiet is-enabled glintor.service" };
-    QTest::newRow("unit enabled") << 0 << 0 << false
-                                  << QStringList { "--user --quiet is-enabled glintor.service",
-                                                   "--user import-environment DISPLAY XAUTHORITY",
-                                                   "--user start glintor.service" };
+    const QString autostart = QStringLiteral("/etc/xdg/autostart/glintor.desktop");
+    QTest::newRow("settings program") << "/share/applications/glintor-gui.desktop" << 1 << 1 << "glintor-gui"
+                                      << QStringList();
+    QTest::newRow("autostart, no user manager")
+        << autostart << 1 << 1 << "glintor-service" << QStringList { "--user --quiet is-enabled glintor.service" };
+    QTest::newRow("autostart, unit not enabled")
+        << autostart << 0 << 1 << "glintor-service" << QStringList { "--user --quiet is-enabled glintor.service" };
+    QTest::newRow("autostart, unit enabled")
+        << autostart << 0 << 0 << QString()
+        << QStringList { "--user --quiet is-enabled glintor.service", "--user import-environment DISPLAY XAUTHORITY",
+               "--user start glintor.service" };
 }
 
-// Runs the entry's command with a stand-in systemctl and a stand-in for the installed program.
-void TestInstall::autostartEntry()
+// Launches the odd prefix's entries as a desktop does (gio: GLib's launcher), with a stand-in
+// systemctl: the right program starts, by its whole path, and nothing in the path runs.
+void TestInstall::entryLaunches()
 {
+    QFETCH(QString, entry);
     QFETCH(int, systemctlStatus);
     QFETCH(int, enabledStatus);
-    QFETCH(bool, runsProgram);
+    QFETCH(QString, program);
     QFETCH(QStringList, systemctlCalls);
 
-    const QStringList content = QString::fromUtf8(readFile(installed("/etc/xdg/autostart/glintor.desktop"))).split('\n');
-    const QStringList exec = content.filter(QRegularExpression("^Exec="));
-    QCOMPARE(exec.size(), 1);
-    const QRegularExpressionMatch shell = QRegularExpression("^Exec=sh -c \"([^\"\\\\$`]*)\"$").match(exec.first());
-    QVERIFY2(shell.hasMatch(), qPrintable(exec.first()));
-    QString script = shell.captured(1);
-    QVERIFY(script.contains(QLatin1String("/usr/bin/glintor-service")));
-
-    QTemporaryDir bin;
-    QVERIFY(writeFakeSystemctl(bin.path()));
-    const QString programLog = bin.filePath("program.log");
-    QVERIFY(writeScript(bin.filePath("glintor-service"), "#!/bin/sh\necho started >> \"" + programLog.toUtf8() + "\"\n"));
-    script.replace(QLatin1String("/usr/bin/glintor-service"), bin.filePath("glintor-service"));
-
+    QTemporaryDir work;
+    QVERIFY(writeFakeSystemctl(work.path()));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("PATH", bin.path() + ':' + environment.value("PATH"));
-    environment.insert("FAKE_SYSTEMCTL_LOG", bin.filePath("systemctl.log"));
+    environment.insert("PATH", work.path() + ':' + environment.value("PATH"));
+    environment.insert("FAKE_SYSTEMCTL_LOG", work.filePath("systemctl.log"));
     environment.insert("FAKE_SYSTEMCTL_STATUS", QString::number(systemctlStatus));
     environment.insert("FAKE_SYSTEMCTL_ENABLED", QString::number(enabledStatus));
-    const CommandResult run = runCommand("sh", { "-c", script }, 30000, environment);
-    QVERIFY2(run.finished, qPrintable(run.describe()));
+    environment.insert("LAUNCH_LOG", work.filePath("launched.log"));
+    const CommandResult launch = runCommand("gio", { "launch", oddPrefix + entry }, 30000, environment, work.path());
+    QVERIFY2(launch.succeeded(), qPrintable(launch.describe()));
 
-    QCOMPARE(QFileInfo::exists(programLog), runsProgram);
-    QCOMPARE(QString::fromUtf8(readFile(bin.filePath("systemctl.log"))).split('\n', Qt::SkipEmptyParts), systemctlCalls);
+    // The command runs on after gio has returned.
+    QTRY_COMPARE(
+        QString::fromUtf8(readFile(work.filePath("systemctl.log"))).split('\n', Qt::SkipEmptyParts), systemctlCalls);
+    QTRY_COMPARE(QString::fromUtf8(readFile(work.filePath("launched.log"))),
+        program.isEmpty() ? QString() : oddPrefix + "/bin/" + program + '\n');
+    QVERIFY(!QFileInfo::exists(work.filePath("INJECTED")));
 }
 
 void TestInstall::versionFile()

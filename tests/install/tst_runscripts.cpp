@@ -1,6 +1,7 @@
 // Runs the README's commands against the build tree: scripts/run installs into a private prefix and
 // starts the service (through a stand-in systemctl, or directly on a private Xvfb), scripts/uninstall
-// takes everything away again, and without a display scripts/run plays the demonstration.
+// takes away what the run made and nothing else, and without a display scripts/run plays the
+// demonstration. scripts/install-deps waits for apt's locks.
 
 #include "installtools.h"
 #include "xserver.h"
@@ -16,7 +17,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace {
 
@@ -32,13 +35,40 @@ bool processRuns(qint64 pid)
     return close > 0 && stat.size() > close + 2 && stat.at(close + 2) != 'Z';
 }
 
-QStringList filesUnder(const QString &path)
+// Files and folders under path, relative to it, sorted.
+QStringList entriesUnder(const QString &path)
 {
-    QStringList files;
-    QDirIterator it(path, QDir::Files | QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
+    QStringList entries;
+    QDirIterator it(
+        path, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext())
-        files << it.next();
-    return files;
+        entries << QDir(path).relativeFilePath(it.next());
+    entries.sort();
+    return entries;
+}
+
+// Processes running program.
+QList<qint64> processesOf(const QString &program)
+{
+    QList<qint64> pids;
+    QDirIterator processes("/proc", { "[0-9]*" }, QDir::Dirs);
+    while (processes.hasNext()) {
+        processes.next();
+        if (QFileInfo(processes.filePath() + "/exe").symLinkTarget() == program
+            && processRuns(processes.fileName().toLongLong()))
+            pids << processes.fileName().toLongLong();
+    }
+    return pids;
+}
+
+QProcessEnvironment scriptEnvironment(QProcessEnvironment environment, const QTemporaryDir &home)
+{
+    environment.insert("HOME", home.path());
+    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    environment.remove("XDG_STATE_HOME");
+    environment.remove("QT_QPA_PLATFORM");
+    environment.insert("GLINTOR_BUILD_DIR", GLINTOR_BUILD_DIR);
+    return environment;
 }
 
 // Kills a service the scripts left running when a check fails half-way.
@@ -73,54 +103,82 @@ private slots:
     void runAndUninstall_data();
     void runAndUninstall();
     void demoWithoutDisplay();
+    void installDepsWaitsForApt();
 };
 
 void TestRunScripts::runAndUninstall_data()
 {
     QTest::addColumn<bool>("userManager");
+    QTest::addColumn<QString>("prefixName");
+    QTest::addColumn<bool>("usersOwnFiles");
 
-    QTest::newRow("systemd user manager") << true;
-    QTest::newRow("no user manager") << false;
+    // Next to Glintor's files lie the user's own: an autostart entry, a program and an empty folder
+    // in the prefix, and a first run finds a program of the user's where its own would go. Both
+    // scripts leave them as they are. A second run installs over the first one's files while the
+    // autostart entry's service runs.
+    QTest::newRow("user manager, shell syntax in the prefix, the user's own files, run twice")
+        << true << "My Apps $(touch INJECTED);x" << true;
+    // Uninstalling also removes the prefix, the log and every folder the run made.
+    QTest::newRow("no user manager") << false << "prefix" << false;
 }
 
 void TestRunScripts::runAndUninstall()
 {
     QFETCH(bool, userManager);
+    QFETCH(QString, prefixName);
+    QFETCH(bool, usersOwnFiles);
 
     XServer x;
     QVERIFY(x.isRunning());
     QTemporaryDir home;
     QVERIFY(home.isValid());
-    const QString prefix = home.filePath("prefix");
+    const QString prefix = home.filePath(prefixName);
     const QString bin = home.filePath("fake-bin");
-    QVERIFY(QDir().mkpath(bin));
+    const QString cwd = home.filePath("cwd"); // where a "$(touch INJECTED)" would leave its file
+    QVERIFY(QDir().mkpath(bin) && QDir().mkpath(cwd));
     QVERIFY(writeFakeSystemctl(bin));
     const QString calls = home.filePath("systemctl.log");
+    const QString autostartLink = home.filePath("config/autostart/glintor.desktop");
+    const QByteArray usersEntry = "[Desktop Entry]\nType=Application\nName=Mine\nExec=true\n";
+    const QStringList usersFiles { "bin", "bin/my-tool", "share", "share/applications" };
+    if (usersOwnFiles) {
+        QVERIFY(QDir().mkpath(prefix + "/bin") && QDir().mkpath(prefix + "/share/applications"));
+        QVERIFY(QDir().mkpath(home.filePath("config/autostart")));
+        QVERIFY(writeScript(prefix + "/bin/my-tool", "#!/bin/sh\n") && writeScript(autostartLink, usersEntry));
+    }
 
-    QProcessEnvironment environment = x.environment();
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    environment.remove("XDG_STATE_HOME");
-    environment.remove("QT_QPA_PLATFORM");
+    QProcessEnvironment environment = scriptEnvironment(x.environment(), home);
     environment.insert("PATH", bin + ':' + environment.value("PATH"));
-    environment.insert("GLINTOR_BUILD_DIR", GLINTOR_BUILD_DIR);
     environment.insert("FAKE_SYSTEMCTL_LOG", calls);
     environment.insert("FAKE_SYSTEMCTL_STATUS", userManager ? "0" : "1");
 
-    const CommandResult run = runCommand(Scripts + "run", { "--no-build", "--prefix", prefix }, 120000, environment);
+    const QString state = home.filePath(".local/state/glintor");
+    const auto runScript = [&] {
+        return runCommand(Scripts + "run", { "--no-build", "--prefix", prefix }, 120000, environment, cwd);
+    };
+    CommandResult run;
+    if (usersOwnFiles) {
+        QVERIFY(writeScript(prefix + "/bin/glintor-gui", "#!/bin/sh\n"));
+        run = runScript();
+        QVERIFY2(run.finished && run.exitCode == 1 && run.err.contains(QFile::encodeName(prefix + "/bin/glintor-gui")),
+            qPrintable(run.describe()));
+        QCOMPARE(entriesUnder(prefix),
+            QStringList({ "bin", "bin/glintor-gui", "bin/my-tool", "share", "share/applications" }));
+        QVERIFY(QFile::remove(prefix + "/bin/glintor-gui"));
+    }
+    run = runScript();
     QVERIFY2(run.succeeded(), qPrintable(run.describe()));
     const QString said = QString::fromUtf8(run.out);
-    QVERIFY2(said.contains(Scripts + "uninstall --prefix " + prefix), qPrintable(said));
 
     QVERIFY(QFileInfo(prefix + "/bin/glintor-service").isExecutable());
-    const QStringList recorded = QString::fromUtf8(readFile(prefix + "/share/glintor/installed-files.txt")).split('\n', Qt::SkipEmptyParts);
-    QVERIFY(recorded.contains(prefix + "/lib/systemd/user/glintor.service"));
-    for (const QString &file : recorded)
-        QVERIFY2(file.startsWith(prefix + '/') && QFileInfo::exists(file), qPrintable(file));
-    const QString autostartLink = home.filePath("config/autostart/glintor.desktop");
-    QCOMPARE(QFileInfo(autostartLink).symLinkTarget(), prefix + "/etc/xdg/autostart/glintor.desktop");
+    if (usersOwnFiles) {
+        QCOMPARE(readFile(autostartLink), usersEntry);
+        QVERIFY2(said.contains("Left " + autostartLink), qPrintable(said));
+    } else {
+        QCOMPARE(QFileInfo(autostartLink).symLinkTarget(), prefix + "/etc/xdg/autostart/glintor.desktop");
+        QVERIFY2(said.contains(autostartLink), qPrintable(said));
+    }
 
-    const QString state = home.filePath(".local/state/glintor");
     ServiceGuard guard;
     if (userManager) {
         const QStringList made = QString::fromUtf8(readFile(calls)).split('\n', Qt::SkipEmptyParts);
@@ -129,6 +187,18 @@ void TestRunScripts::runAndUninstall()
         QVERIFY2(made.contains("--user enable " + prefix + "/lib/systemd/user/glintor.service"), qPrintable(made.join('\n')));
         QVERIFY2(made.contains("--user restart glintor.service"), qPrintable(made.join('\n')));
         QVERIFY(!QFileInfo::exists(state + "/glintor-service.pid"));
+        // The next login: the unit is not enabled, so the autostart entry starts the program itself.
+        // The program writes where gio did: into a file, as a pipe would close with gio.
+        const CommandResult launch = runCommand("sh",
+            { "-c", "exec gio launch \"$0\" > \"$1\" 2>&1", prefix + "/etc/xdg/autostart/glintor.desktop",
+                home.filePath("autostart.log") },
+            30000, environment, cwd);
+        QVERIFY2(launch.succeeded(), qPrintable(launch.describe()));
+        QTRY_VERIFY2_WITH_TIMEOUT(!processesOf(prefix + "/bin/glintor-service").isEmpty(),
+            readFile(home.filePath("autostart.log")).constData(), 20000);
+        guard.pid = processesOf(prefix + "/bin/glintor-service").first();
+        run = runScript();
+        QVERIFY2(run.succeeded(), qPrintable(run.describe()));
     } else {
         guard.pid = QString::fromUtf8(readFile(state + "/glintor-service.pid")).trimmed().toLongLong();
         QVERIFY(guard.pid > 0);
@@ -151,17 +221,31 @@ void TestRunScripts::runAndUninstall()
         QVERIFY2(animated, readFile(state + "/glintor-service.log").constData());
     }
 
-    const CommandResult uninstall = runCommand(Scripts + "uninstall", { "--prefix", prefix }, 60000, environment);
+    // The undo command as printed, pasted into a shell.
+    const QRegularExpressionMatch undo
+        = QRegularExpression("^To undo all of this: (.+)$", QRegularExpression::MultilineOption)
+              .match(QString::fromUtf8(run.out));
+    QVERIFY2(undo.hasMatch(), run.out.constData());
+    const CommandResult uninstall = runCommand("bash", { "-c", undo.captured(1) }, 60000, environment, cwd);
     QVERIFY2(uninstall.succeeded(), qPrintable(uninstall.describe()));
-    QVERIFY2(filesUnder(prefix).isEmpty(), qPrintable(filesUnder(prefix).join('\n')));
-    QVERIFY(!QFileInfo(autostartLink).isSymLink());
+    if (usersOwnFiles) {
+        QCOMPARE(entriesUnder(prefix), usersFiles);
+        QCOMPARE(readFile(autostartLink), usersEntry);
+    } else {
+        QVERIFY2(!QFileInfo::exists(prefix), qPrintable(entriesUnder(prefix).join('\n')));
+        QVERIFY2(
+            !QFileInfo::exists(home.filePath(".local")), qPrintable(entriesUnder(home.filePath(".local")).join('\n')));
+        QVERIFY(!QFileInfo::exists(home.filePath("config/autostart")));
+    }
     if (userManager) {
         const QStringList made = QString::fromUtf8(readFile(calls)).split('\n', Qt::SkipEmptyParts);
         QVERIFY2(made.contains("--user disable --now glintor.service"), qPrintable(made.join('\n')));
     } else {
         QVERIFY(!processRuns(guard.pid));
-        QVERIFY(!QFileInfo::exists(state + "/glintor-service.pid"));
     }
+    // Nothing in the prefix's name ran as a command.
+    QDirIterator injected(home.path(), { "INJECTED" }, QDir::Files, QDirIterator::Subdirectories);
+    QVERIFY(!injected.hasNext());
 }
 
 // Without a display, scripts/run installs and then shows every effect on a private X server,
@@ -181,14 +265,17 @@ void TestRunScripts::demoWithoutDisplay()
     }
     QVERIFY(QDir().mkpath(home.filePath("tmp")));
 
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // apt answers that nothing is installed: the demonstration asks for its own few packages.
+    const QString bin = home.filePath("fake-bin");
+    QVERIFY(QDir().mkpath(bin) && writeFakeApt(bin));
+
+    QProcessEnvironment environment = scriptEnvironment(QProcessEnvironment::systemEnvironment(), home);
     environment.remove("DISPLAY");
     environment.remove("WAYLAND_DISPLAY");
-    environment.remove("QT_QPA_PLATFORM");
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
     environment.insert("TMPDIR", home.filePath("tmp"));
-    environment.insert("GLINTOR_BUILD_DIR", GLINTOR_BUILD_DIR);
+    environment.insert("PATH", bin + ':' + environment.value("PATH"));
+    environment.insert("APT_CONFIG", bin + "/apt.conf");
+    environment.insert("FAKE_APT_LOG", home.filePath("apt.log"));
 
     const CommandResult run = runCommand(Scripts + "run", { "--no-build", "--prefix", prefix }, 240000, environment);
     QVERIFY2(run.succeeded(), qPrintable(run.describe()));
@@ -218,11 +305,48 @@ void TestRunScripts::demoWithoutDisplay()
 
     QCOMPARE(readFile(settingsFile), userSettings);
     // Nothing the demonstration started is left running.
-    QDirIterator processes("/proc", { "[0-9]*" }, QDir::Dirs);
-    while (processes.hasNext()) {
-        const QString exe = QFileInfo(processes.next() + "/exe").symLinkTarget();
-        QVERIFY2(exe != prefix + "/bin/glintor-service", qPrintable(processes.filePath()));
-    }
+    QCOMPARE(processesOf(prefix + "/bin/glintor-service"), QList<qint64>());
+
+    const QByteArray installed = readFile(home.filePath("apt.log")).split('\n').value(1);
+    QVERIFY2(installed.contains(" install ") && installed.contains(" xvfb") && !installed.contains("lintian")
+            && !installed.contains("fonts-noto-cjk"),
+        installed.constData());
+}
+
+// Right after boot the automatic updates hold apt's locks for minutes: install-deps waits for them,
+// says who holds them, and calls apt only once they are free.
+void TestRunScripts::installDepsWaitsForApt()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid() && writeFakeApt(dir.path()));
+    // install-deps learns where the locks are from apt's configuration.
+    const QString lock = dir.filePath("lists/lock");
+    const int fd = ::open(QFile::encodeName(lock).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    struct flock hold = {};
+    hold.l_type = F_WRLCK;
+    hold.l_whence = SEEK_SET;
+    QVERIFY(fd >= 0 && ::fcntl(fd, F_SETLK, &hold) == 0);
+
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PATH", dir.path() + ':' + environment.value("PATH"));
+    environment.insert("APT_CONFIG", dir.filePath("apt.conf"));
+    environment.insert("FAKE_APT_LOG", dir.filePath("apt.log"));
+    QProcess deps;
+    deps.setProcessEnvironment(environment);
+    deps.start(Scripts + "install-deps", { "demo" });
+    QByteArray said;
+    const QByteArray holder
+        = QStringLiteral("(PID %1) holds %2").arg(QCoreApplication::applicationPid()).arg(lock).toUtf8();
+    QTRY_VERIFY2_WITH_TIMEOUT((said += deps.readAllStandardOutput()).contains(holder), said.constData(), 20000);
+    QVERIFY(!QFileInfo::exists(dir.filePath("apt.log")));
+    ::close(fd);
+
+    QVERIFY(deps.waitForFinished(30000));
+    QCOMPARE(deps.exitCode(), 0);
+    const QList<QByteArray> calls = readFile(dir.filePath("apt.log")).split('\n');
+    QCOMPARE(calls.size(), 3);
+    QVERIFY2(
+        calls[0].endsWith(" update") && calls[1].contains(" install "), readFile(dir.filePath("apt.log")).constData());
 }
 
 QTEST_GUILESS_MAIN(TestRunScripts)

@@ -1,0 +1,60 @@
+# Sourced by scripts/run and scripts/uninstall once $prefix is set: where an installation keeps its
+# record and its state, and what both scripts do with them.
+#
+# The record holds one entry per thing that scripts/run made, each ended by a NUL byte so that a path
+# may hold any character: "P" and the prefix first, then "D" for a folder, "F" for a file and "L" for
+# the autostart link, each followed by its absolute path, in the order they were made. Uninstalling
+# removes exactly these, newest first, and never a file or folder that was there before.
+
+# Folders and files are named by absolute paths without symbolic links resolved, as the user wrote
+# them; the prefix need not exist yet.
+prefix=$(realpath -ms -- "$prefix")
+record=$prefix/share/glintor/installed-files
+service=$prefix/bin/glintor-service
+autostart_entry=$prefix/etc/xdg/autostart/glintor.desktop
+autostart_link=${XDG_CONFIG_HOME:-$HOME/.config}/autostart/glintor.desktop
+state=${XDG_STATE_HOME:-$HOME/.local/state}/glintor
+pidfile=$state/glintor-service.pid
+
+# Fills "entries" with the record of the installation in $prefix (none: empty).
+read_record() {
+    local line
+    entries=()
+    if [[ -f "$record" ]]; then
+        mapfile -d '' -t entries < "$record"
+    elif [[ -f "$prefix/share/glintor/installed-files.txt" ]]; then
+        # Earlier versions kept CMake's list of installed files, one per line, and linked the
+        # autostart entry; the folders they made are unknown, so those stay.
+        entries=("P$prefix")
+        while IFS= read -r line || [[ -n "$line" ]]; do
+            [[ "$line" == "$prefix"/* ]] && entries+=("F$line")
+        done < "$prefix/share/glintor/installed-files.txt"
+        entries+=("F$prefix/share/glintor/installed-files.txt" "L$autostart_link")
+    fi
+}
+
+# A path quoted for a command line the user can copy.
+quoted() {
+    if [[ "$1" =~ ^[A-Za-z0-9_./:+,@=-]+$ ]]; then
+        printf '%s' "$1"
+    else
+        printf "'%s'" "${1//\'/\'\\\'\'}"
+    fi
+}
+
+# Stops the glintor-service that scripts/run started directly, without a user manager.
+stop_direct_service() {
+    local pid
+    [[ -f "$pidfile" ]] || return 0
+    pid=$(cat "$pidfile")
+    # Only the process this installation started: the PID may have been reused since.
+    if [[ "$(readlink "/proc/$pid/exe" 2> /dev/null)" == "$service"* ]]; then
+        kill -TERM "$pid" 2> /dev/null || true
+        for _ in $(seq 50); do kill -0 "$pid" 2> /dev/null || break; sleep 0.1; done
+        if kill -0 "$pid" 2> /dev/null; then
+            kill -KILL "$pid" 2> /dev/null || true
+        fi
+        echo "Stopped glintor-service (PID $pid)"
+    fi
+    rm -f "$pidfile"
+}
