@@ -19,7 +19,8 @@ struct Particle {
 };
 
 // The service's one widget: a transparent, click-through, always-on-top window as large as the
-// primary screen. A trigger centres it on the pointer and plays one effect on a 16 ms clock.
+// square an animation can touch. A trigger centres it on the pointer and plays one effect on a
+// 16 ms clock.
 class Glintor final : public QWidget
 {
     Q_OBJECT
@@ -43,7 +44,10 @@ public:
     int animationEffectSetting() const { return animationEffect; }
     const std::vector<Particle> &liveParticles() const { return particles; }
     int effectiveMax() const { return int(maxRadius * sizeMultiplier); }
-    // The square around the widget's centre that any frame can touch.
+    // The pixel that a trigger places on the pointer's pixel, the window's middle one. Rings are
+    // drawn around its top-left corner and particles start there.
+    QPoint centre() const { return rect().center(); }
+    // The square around the centre that any frame can touch: the whole window.
     QRect animationRect() const;
     // Whether the running animation is drawn opaque in a window shaped to it, because no
     // compositing manager ran when it started. Never on platforms other than X11.
