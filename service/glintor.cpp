@@ -229,17 +229,18 @@ void Glintor::startAnimation(const QPoint &mousePos)
     isAnimating = true;
     currentRadius = effectiveMax();
 
-    // One short-lived connection per start tells whether a compositing manager runs (one can come
-    // and go at any time) and raises the window once shown.
-    std::unique_ptr<X11Support::Connection> x11;
+    // The overlay's own X connection tells at every start whether a compositing manager runs (one
+    // can come and go at any time) and raises the window once shown.
+    const bool onX11 = QGuiApplication::platformName() == QLatin1String("xcb");
     bool shaped = false;
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+    if (onX11) {
         const WId window = winId();
-        x11 = std::make_unique<X11Support::Connection>();
+        if (!x11 || !x11->isOpen())
+            x11 = std::make_unique<X11Support::Connection>();
         // With no answer, shape: a shaped frame looks right with or without a compositor.
         shaped = !x11->isOpen() || !x11->hasCompositor(window);
     }
-    const bool logDrawingMode = x11 && (!drawingModeLogged || shaped != shapedFrames);
+    const bool logDrawingMode = onX11 && (!drawingModeLogged || shaped != shapedFrames);
     if (shaped != shapedFrames) {
         // A running animation goes on in the other mode from a fresh window.
         hide();
@@ -250,7 +251,7 @@ void Glintor::startAnimation(const QPoint &mousePos)
     if (shapedFrames)
         presentShapedFrame();
     show();
-    if (x11)
+    if (onX11)
         x11->raiseWindow(winId());
 
     animationTimer->start(FrameIntervalMs);

@@ -6,9 +6,13 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QTimer;
+namespace X11Support {
+class Connection;
+}
 
 // One dot or star of the fireworks and stars effects.
 struct Particle {
@@ -101,6 +105,10 @@ private:
     std::vector<QRect> solidSpans; // rectangles one pixel high
     std::vector<SolidShape> solidShapes;
     QRegion frameShape; // the union of solidShapes, what the window shows
+
+    // Opened at the first start and kept: a connection per start cost a millisecond or more of
+    // every trigger's latency.
+    std::unique_ptr<X11Support::Connection> x11;
 
     Clock clock;
     RandomBounded randomBounded;
