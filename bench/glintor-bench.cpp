@@ -404,6 +404,20 @@ int runLatency(int count)
 
 // ---- the real service ----
 
+bool g_glIntegrationSetHere = false;
+
+// The services see the environment this program was given: each build decides about Qt's OpenGL
+// integration as it does for a user.
+void startService(QProcess &service, const QString &path, const QStringList &arguments)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (g_glIntegrationSetHere)
+        environment.remove(QStringLiteral("QT_XCB_GL_INTEGRATION"));
+    service.setProcessEnvironment(environment);
+    service.setReadChannel(QProcess::StandardError);
+    service.start(path, arguments);
+}
+
 // A glintor-service binary to measure, with the label of its rows.
 struct ServiceBuild {
     QString label;
@@ -459,11 +473,10 @@ int runStartup(const std::vector<ServiceBuild> &builds, int runs)
     for (int i = 0; i < runs; ++i) {
         for (size_t b = 0; b < builds.size(); ++b) {
             QProcess service;
-            service.setReadChannel(QProcess::StandardError);
             QByteArray seen;
             QElapsedTimer timer;
             timer.start();
-            service.start(builds[b].path, { QStringLiteral("--debug") });
+            startService(service, builds[b].path, { QStringLiteral("--debug") });
             // Logged right before the event loop starts.
             if (!waitForLine(service, seen, "Glintor服务已启动", 20000))
                 return 1;
@@ -555,9 +568,8 @@ struct KeypressFigures {
 bool measureKeypresses(const ServiceBuild &build, Display *display, int count, KeypressFigures &figures)
 {
     QProcess service;
-    service.setReadChannel(QProcess::StandardError);
     QByteArray seen;
-    service.start(build.path, QStringList());
+    startService(service, build.path, QStringList());
     // Logged while the overlay is built; the hotkey thread makes its grab just after.
     if (!waitForLine(service, seen, "Settings loaded", 20000)) {
         std::fprintf(stderr, "%s did not start\n", qPrintable(build.path));
@@ -666,6 +678,11 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "%s\n", qPrintable(message));
     });
 
+    // As glintor-service does, so that the in-process figures are the service's: without OpenGL.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION")) {
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+        g_glIntegrationSetHere = true;
+    }
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     QApplication app(argc, argv);
     QCommandLineParser parser;
