@@ -15,7 +15,6 @@
 //                                          changes (compositor included), first and warm presses,
 //                                          and its RSS idle and after the 1 + N animations
 //   startup  --runs N [--service ...]      glintor-service: exec to its event loop
-//   memory   [--service ...]               glintor-service: peak and current RSS, idle and animating
 //   idle     --pid PID --xserver PID --seconds S
 //                                          wakeups and CPU of a resting service and its X server
 //
