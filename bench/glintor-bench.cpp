@@ -1,22 +1,26 @@
 // glintor-bench: measures the overlay and the service. Not a test: it asserts nothing and prints
 // figures (Markdown table rows) for scripts/bench, which starts the X servers and runs the modes:
 //
-//   regions  --size WxH [--whole]          bytes repainted per frame, first frame and steady state
-//   paint    --effect E [--color C] [--repeat R]
-//                                          wall time of paintEvent per frame, rendered offscreen;
+//   regions                                bytes repainted per frame, first frame and steady state
+//   paint    --effect E [--repeat R]       wall time of paintEvent per frame, rendered offscreen;
 //                                          under callgrind (--toggle-collect=Glintor::paintEvent*)
 //                                          the instructions per frame
-//   cpu      --effect E --count N --xserver PID [--compositor PID] [--whole]
+//   cpu      --effect E --count N --xserver PID [--compositor PID]
 //                                          CPU of this process, the X server and the compositor for
 //                                          whole animations, median
 //   latency  --count N                     trigger to first frame flushed, cold and warm
-//   startup  --runs N                      glintor-service: exec to its event loop
-//   memory   --size WxH                    glintor-service: peak and current RSS, idle and animating
+//   keypress --count N --runs R [--service [LABEL=]PATH]...
+//                                          glintor-service seen from outside: an XTEST Ctrl+Alt+M
+//                                          press until the root window's pixel at the pointer
+//                                          changes (compositor included), first and warm presses,
+//                                          and its RSS idle and after the 1 + N animations
+//   startup  --runs N [--service ...]      glintor-service: exec to its event loop
 //   idle     --pid PID --xserver PID --seconds S
 //                                          wakeups and CPU of a resting service and its X server
 //
-// The overlay is the real Glintor with its real painting. "--whole" turns each of its repaints into
-// a repaint of the whole screen-sized widget: the cost that the animation's square saves.
+// The overlay is the real Glintor with its real painting. --service names the glintor-service to
+// run (default: the one beside this program); given several times, e.g. an older build's as
+// before=PATH, the builds take turns run by run and each gets its own row.
 
 #include "glintor.h"
 #include "glintorsettings.h"
@@ -40,6 +44,9 @@
 #include <QTimer>
 
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 #include <algorithm>
 #include <csignal>
@@ -48,6 +55,7 @@
 #include <vector>
 
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace {
 
@@ -132,39 +140,17 @@ const Effect *findEffect(const QString &name)
     return nullptr;
 }
 
-class WholeRepainter : public QObject {
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::UpdateRequest && !repainting) {
-            repainting = true;
-            static_cast<QWidget *>(watched)->repaint();
-            repainting = false;
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    bool repainting = false;
-};
-
 // A Glintor with repeatable particles and an effect choice that follows the settings at every start.
 class BenchOverlay {
 public:
-    explicit BenchOverlay(const QSize &size = QSize())
+    BenchOverlay()
         : random(20240611)
     {
         overlay.setClock([this] { return now += 20000; });
         overlay.setRandomSource([this](int bound) { return int(random.bounded(bound)); });
-        if (size.isValid() && overlay.size() != size)
-            overlay.resize(size);
     }
 
     Glintor &widget() { return overlay; }
-
-    // Makes every repaint cover the whole widget: each time Qt is about to repaint the overlay's
-    // dirty square, the whole widget is repainted instead (the square is then clean).
-    void repaintWholeWidget() { overlay.installEventFilter(&wholeRepainter); }
 
     // Starts an animation the way the hotkey thread does: a queued call by name.
     void trigger(const QPoint &position)
@@ -182,7 +168,6 @@ private:
     Glintor overlay;
     QRandomGenerator random;
     qint64 now = 1700000000000;
-    WholeRepainter wholeRepainter;
 };
 
 // Records every paint event's region.
@@ -208,36 +193,30 @@ protected:
 
 // ---- regions ----
 
-int runRegions(const QSize &size)
+int runRegions()
 {
-    for (const bool whole : { false, true }) {
-        for (const Effect &effect : { Effects[1], Effects[3], Effects[4] }) {
-            writeSettings(effect);
-            BenchOverlay bench(size);
-            bench.widget().loadSettings();
-            PaintRecorder recorder;
-            bench.widget().installEventFilter(&recorder);
-            const QSize widgetSize = bench.widget().size();
-            bench.trigger(QPoint(widgetSize.width() / 2, widgetSize.height() / 2));
-            QCoreApplication::processEvents();
-            if (whole)
-                bench.repaintWholeWidget();
-            if (!bench.runUntilFinished())
-                return 1;
-            if (recorder.bytes.size() < 3)
-                return 1;
-            const qint64 first = recorder.bytes.front();
-            const std::vector<qint64> steady(recorder.bytes.begin() + 1, recorder.bytes.end());
-            const qint64 wholeBytes = qint64(widgetSize.width()) * widgetSize.height() * 4;
-            out(QStringLiteral("| %1×%2 | %3 | %4 | %5 | %6 | %7× |")
-                    .arg(widgetSize.width())
-                    .arg(widgetSize.height())
-                    .arg(QLatin1String(effect.name) + (whole ? QStringLiteral(", whole widget") : QString()))
-                    .arg(megabytes(first))
-                    .arg(megabytes(median(steady)))
-                    .arg(steady.size())
-                    .arg(QString::number(double(wholeBytes) / double(median(steady)), 'f', 1)));
-        }
+    for (const Effect &effect : { Effects[1], Effects[3], Effects[4] }) {
+        writeSettings(effect);
+        BenchOverlay bench;
+        bench.widget().loadSettings();
+        PaintRecorder recorder;
+        bench.widget().installEventFilter(&recorder);
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        bench.trigger(screen.center());
+        if (!bench.runUntilFinished() || recorder.bytes.size() < 3)
+            return 1;
+        const qint64 first = recorder.bytes.front();
+        const std::vector<qint64> steady(recorder.bytes.begin() + 1, recorder.bytes.end());
+        const QSize window = bench.widget().size();
+        const qint64 windowBytes = qint64(window.width()) * window.height() * 4;
+        out(QStringLiteral("| %1×%2 | %3 | %4 | %5 | %6 | %7× |")
+                .arg(screen.width())
+                .arg(screen.height())
+                .arg(QLatin1String(effect.name))
+                .arg(megabytes(first))
+                .arg(megabytes(median(steady)))
+                .arg(steady.size())
+                .arg(QString::number(double(windowBytes) / double(median(steady)), 'f', 1)));
     }
     return 0;
 }
@@ -247,7 +226,7 @@ int runRegions(const QSize &size)
 int runPaint(const Effect &effect, int repeat)
 {
     writeSettings(effect);
-    BenchOverlay bench(QSize(1920, 1080));
+    BenchOverlay bench;
     Glintor &overlay = bench.widget();
     overlay.loadSettings();
     const QRect square = overlay.animationRect();
@@ -312,19 +291,17 @@ void settleXServer(Display *display)
     restFor(300);
 }
 
-int runCpu(const Effect &effect, int count, qint64 xserverPid, qint64 compositorPid, bool whole)
+int runCpu(const Effect &effect, int count, qint64 xserverPid, qint64 compositorPid)
 {
     writeSettings(effect);
     BenchOverlay bench;
     bench.widget().loadSettings();
     Display *display = XOpenDisplay(nullptr);
-    const QPoint centre(bench.widget().width() / 2, bench.widget().height() / 2);
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const QPoint centre = screen.center();
 
     // One animation first: the window, its backing store and the X resources are made once.
     bench.trigger(centre);
-    QCoreApplication::processEvents();
-    if (whole)
-        bench.repaintWholeWidget();
     if (!bench.runUntilFinished())
         return 1;
     settleXServer(display);
@@ -348,12 +325,10 @@ int runCpu(const Effect &effect, int count, qint64 xserverPid, qint64 compositor
     }
     if (display)
         XCloseDisplay(display);
-    const QSize size = bench.widget().size();
-    out(QStringLiteral("| %1×%2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 |")
-            .arg(size.width())
-            .arg(size.height())
+    out(QStringLiteral("| %1×%2 | %3 | %4 | %5 | %6 | %7 | %8 |")
+            .arg(screen.width())
+            .arg(screen.height())
             .arg(QLatin1String(effect.name))
-            .arg(whole ? QStringLiteral("whole widget") : QStringLiteral("animation square"))
             .arg(count)
             .arg(ms(median(self)))
             .arg(ms(median(xserver)))
@@ -371,7 +346,8 @@ int runLatency(int count)
     Glintor &overlay = bench.widget();
     overlay.loadSettings();
     Display *display = XOpenDisplay(nullptr);
-    const QPoint centre(overlay.width() / 2, overlay.height() / 2);
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const QPoint centre = screen.center();
 
     // The first frame counts as flushed once the event loop has sent everything to the X server
     // (Qt flushes its connection before the loop blocks) and a round trip has come back.
@@ -416,8 +392,8 @@ int runLatency(int count)
     if (display)
         XCloseDisplay(display);
     out(QStringLiteral("| %1×%2 | %3 | %4 | %5 | %6 |")
-            .arg(overlay.width())
-            .arg(overlay.height())
+            .arg(screen.width())
+            .arg(screen.height())
             .arg(ms(cold))
             .arg(count)
             .arg(ms(median(warm)))
@@ -427,21 +403,58 @@ int runLatency(int count)
 
 // ---- the real service ----
 
-QString servicePath()
+bool g_glIntegrationSetHere = false;
+
+// The services see the environment this program was given: each build decides about Qt's OpenGL
+// integration as it does for a user.
+void startService(QProcess &service, const QString &path, const QStringList &arguments)
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/glintor-service");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (g_glIntegrationSetHere)
+        environment.remove(QStringLiteral("QT_XCB_GL_INTEGRATION"));
+    service.setProcessEnvironment(environment);
+    service.setReadChannel(QProcess::StandardError);
+    service.start(path, arguments);
 }
 
-bool waitForLine(QProcess &process, QByteArray &seen, const QByteArray &text, int timeoutMs)
+// A glintor-service binary to measure, with the label of its rows.
+struct ServiceBuild {
+    QString label;
+    QString path;
+};
+
+std::vector<ServiceBuild> serviceBuilds(const QStringList &values)
+{
+    std::vector<ServiceBuild> builds;
+    for (const QString &value : values) {
+        const int equals = value.indexOf(QLatin1Char('='));
+        if (equals > 0)
+            builds.push_back({ value.left(equals), value.mid(equals + 1) });
+        else
+            builds.push_back({ QStringLiteral("this build"), value });
+    }
+    if (builds.empty())
+        builds.push_back({ QStringLiteral("this build"),
+            QCoreApplication::applicationDirPath() + QStringLiteral("/glintor-service") });
+    return builds;
+}
+
+// Reads what the service logs until text has been seen count times.
+bool waitForLines(QProcess &process, QByteArray &seen, const QByteArray &text, int count, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
-    while (!seen.contains(text)) {
+    while (seen.count(text) < count) {
         if (deadline.hasExpired() || process.state() == QProcess::NotRunning)
             return false;
         process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
         seen += process.readAllStandardError();
     }
     return true;
+}
+
+bool waitForLine(QProcess &process, QByteArray &seen, const QByteArray &text, int timeoutMs)
+{
+    return waitForLines(process, seen, text, 1, timeoutMs);
 }
 
 void stopService(QProcess &process)
@@ -453,23 +466,29 @@ void stopService(QProcess &process)
     }
 }
 
-int runStartup(int runs)
+int runStartup(const std::vector<ServiceBuild> &builds, int runs)
 {
-    std::vector<double> times;
+    std::vector<std::vector<double>> times(builds.size());
     for (int i = 0; i < runs; ++i) {
-        QProcess service;
-        service.setReadChannel(QProcess::StandardError);
-        QByteArray seen;
-        QElapsedTimer timer;
-        timer.start();
-        service.start(servicePath(), { QStringLiteral("--debug") });
-        // Logged right before the event loop starts.
-        if (!waitForLine(service, seen, "Glintor服务已启动", 20000))
-            return 1;
-        times.push_back(timer.nsecsElapsed() / 1e6);
-        stopService(service);
+        for (size_t b = 0; b < builds.size(); ++b) {
+            QProcess service;
+            QByteArray seen;
+            QElapsedTimer timer;
+            timer.start();
+            startService(service, builds[b].path, { QStringLiteral("--debug") });
+            // Logged right before the event loop starts.
+            if (!waitForLine(service, seen, "Glintor服务已启动", 20000))
+                return 1;
+            times[b].push_back(timer.nsecsElapsed() / 1e6);
+            stopService(service);
+        }
     }
-    out(QStringLiteral("| %1 | %2 | %3 |").arg(runs).arg(ms(median(times))).arg(ms(worst(times))));
+    for (size_t b = 0; b < builds.size(); ++b)
+        out(QStringLiteral("| %1 | %2 | %3 | %4 |")
+                .arg(builds[b].label)
+                .arg(runs)
+                .arg(ms(median(times[b])))
+                .arg(ms(worst(times[b]))));
     return 0;
 }
 
@@ -486,40 +505,134 @@ qint64 statusKb(qint64 pid, const char *field)
     return -1;
 }
 
-int runMemory()
+QString megabytesOfKb(qint64 kb)
 {
-    writeSettings(Effects[3]); // fireworks: the most particles and the longest animation
+    return QString::number(kb / 1024.0, 'f', 1) + QStringLiteral(" MB");
+}
+
+// ---- keypress ----
+
+QRgb rootPixel(Display *display, const QPoint &at)
+{
+    XImage *image = XGetImage(display, DefaultRootWindow(display), at.x(), at.y(), 1, 1, AllPlanes, ZPixmap);
+    if (!image)
+        return 0;
+    const QRgb pixel = QRgb(XGetPixel(image, 0, 0) & 0xffffff);
+    XDestroyImage(image);
+    return pixel;
+}
+
+// Presses Ctrl+Alt+M through XTEST, as a keyboard would, and returns the milliseconds until the root
+// window's pixel at the pointer differs from what it showed before: the service's hotkey thread,
+// its start of the animation, the window's map and first frame, and the compositor's work. Then
+// releases the keys and waits for the animation to end and the screen to show the background again.
+double timeKeypress(Display *display, QProcess &service, QByteArray &seen, const QPoint &pointer)
+{
+    const KeyCode keys[] = { XKeysymToKeycode(display, XK_Control_L), XKeysymToKeycode(display, XK_Alt_L),
+        XKeysymToKeycode(display, XK_m) };
+    const QRgb background = rootPixel(display, pointer);
+    const int finished = seen.count("Animation finished");
+
+    QElapsedTimer timer;
+    timer.start();
+    for (const KeyCode key : keys)
+        XTestFakeKeyEvent(display, key, True, CurrentTime);
+    XFlush(display);
+    double latency = -1;
+    while (timer.elapsed() < 5000) {
+        if (rootPixel(display, pointer) != background) {
+            latency = timer.nsecsElapsed() / 1e6;
+            break;
+        }
+        // A busy poll would take a core from the X server and the compositor.
+        ::usleep(500);
+    }
+    for (int k = 2; k >= 0; --k)
+        XTestFakeKeyEvent(display, keys[k], False, CurrentTime);
+    XFlush(display);
+
+    if (!waitForLines(service, seen, "Animation finished", finished + 1, 10000))
+        return -1;
+    QDeadlineTimer cleared(2000);
+    while (rootPixel(display, pointer) != background && !cleared.hasExpired())
+        QThread::msleep(5);
+    QThread::msleep(200);
+    return latency;
+}
+
+struct KeypressFigures {
+    std::vector<double> idleRss, animatedRss, peakRss, first, warm;
+};
+
+bool measureKeypresses(const ServiceBuild &build, Display *display, int count, KeypressFigures &figures)
+{
     QProcess service;
-    service.setReadChannel(QProcess::StandardError);
     QByteArray seen;
-    service.start(servicePath(), { QStringLiteral("--debug") });
-    if (!waitForLine(service, seen, "Glintor服务已启动", 20000))
-        return 1;
+    startService(service, build.path, QStringList());
+    // Logged while the overlay is built; the hotkey thread makes its grab just after.
+    if (!waitForLine(service, seen, "Settings loaded", 20000)) {
+        std::fprintf(stderr, "%s did not start\n", qPrintable(build.path));
+        return false;
+    }
     QThread::sleep(2);
     const qint64 pid = service.processId();
-    const qint64 idleHwm = statusKb(pid, "VmHWM");
-    const qint64 idleRss = statusKb(pid, "VmRSS");
-
-    // The hotkey grab is made on its own thread shortly after start-up: press until it answers.
-    bool started = false;
-    for (int attempt = 0; attempt < 10 && !started; ++attempt) {
-        QProcess::execute(QStringLiteral("xdotool"), { QStringLiteral("key"), QStringLiteral("ctrl+alt+m") });
-        started = waitForLine(service, seen, "Animation started", 2000);
-    }
-    if (!started || !waitForLine(service, seen, "Animation finished", 10000))
-        return 1;
-    const qint64 animatedHwm = statusKb(pid, "VmHWM");
-    const qint64 animatedRss = statusKb(pid, "VmRSS");
-    stopService(service);
+    figures.idleRss.push_back(statusKb(pid, "VmRSS"));
 
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    out(QStringLiteral("| %1×%2 | %3 MB | %4 MB | %5 MB | %6 MB |")
-            .arg(screen.width())
-            .arg(screen.height())
-            .arg(QString::number(idleRss / 1024.0, 'f', 1))
-            .arg(QString::number(idleHwm / 1024.0, 'f', 1))
-            .arg(QString::number(animatedRss / 1024.0, 'f', 1))
-            .arg(QString::number(animatedHwm / 1024.0, 'f', 1)));
+    const QPoint pointer = screen.center();
+    XWarpPointer(display, None, DefaultRootWindow(display), 0, 0, 0, 0, pointer.x(), pointer.y());
+    XSync(display, False);
+
+    bool ok = true;
+    for (int i = 0; i <= count && ok; ++i) {
+        const double latency = timeKeypress(display, service, seen, pointer);
+        ok = latency >= 0;
+        if (i == 0)
+            figures.first.push_back(latency);
+        else
+            figures.warm.push_back(latency);
+    }
+    figures.animatedRss.push_back(statusKb(pid, "VmRSS"));
+    figures.peakRss.push_back(statusKb(pid, "VmHWM"));
+    stopService(service);
+    if (!ok)
+        std::fprintf(stderr, "%s: a press drew nothing at the pointer within 5 s\n", qPrintable(build.path));
+    return ok;
+}
+
+int runKeypress(const std::vector<ServiceBuild> &builds, int count, int runs)
+{
+    writeSettings(Effects[1]); // red rings: the first frame is red at the pointer
+    Display *display = XOpenDisplay(nullptr);
+    int event, error, major, minor;
+    if (!display || !XTestQueryExtension(display, &event, &error, &major, &minor)) {
+        std::fprintf(stderr, "keypress needs an X server with XTEST\n");
+        return 1;
+    }
+    // The builds take turns, so that a change of load on the machine falls on all of them alike.
+    std::vector<KeypressFigures> figures(builds.size());
+    for (int run = 0; run < runs; ++run) {
+        for (size_t b = 0; b < builds.size(); ++b) {
+            if (!measureKeypresses(builds[b], display, count, figures[b]))
+                return 1;
+        }
+    }
+    XCloseDisplay(display);
+
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    for (size_t b = 0; b < builds.size(); ++b) {
+        const KeypressFigures &f = figures[b];
+        out(QStringLiteral("| %1 | %2×%3 | %4 | %5 | %6 | %7 | %8 / %9 |")
+                .arg(builds[b].label)
+                .arg(screen.width())
+                .arg(screen.height())
+                .arg(megabytesOfKb(qint64(median(f.idleRss))))
+                .arg(megabytesOfKb(qint64(median(f.animatedRss))))
+                .arg(megabytesOfKb(qint64(median(f.peakRss))))
+                .arg(ms(median(f.first)))
+                .arg(ms(median(f.warm)))
+                .arg(ms(worst(f.warm))));
+    }
     return 0;
 }
 
@@ -547,12 +660,6 @@ int runIdle(qint64 pid, qint64 xserverPid, double seconds, const QString &label)
     return 0;
 }
 
-QSize parseSize(const QString &text)
-{
-    const QStringList parts = text.split(QLatin1Char('x'));
-    return parts.size() == 2 ? QSize(parts.at(0).toInt(), parts.at(1).toInt()) : QSize();
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -570,13 +677,16 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "%s\n", qPrintable(message));
     });
 
+    // As glintor-service does, so that the in-process figures are the service's: without OpenGL.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION")) {
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+        g_glIntegrationSetHere = true;
+    }
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addPositionalArgument(
-        QStringLiteral("mode"), QStringLiteral("regions, paint, cpu, latency, startup, memory or idle"));
-    const QCommandLineOption size(QStringLiteral("size"), QStringLiteral("Overlay size."), QStringLiteral("WxH"));
-    const QCommandLineOption whole(QStringLiteral("whole"), QStringLiteral("Repaint the whole widget every frame."));
+        QStringLiteral("mode"), QStringLiteral("regions, paint, cpu, latency, keypress, startup or idle"));
     const QCommandLineOption effect(
         QStringLiteral("effect"), QStringLiteral("Effect and colour."), QStringLiteral("name"));
     const QCommandLineOption repeat(
@@ -593,12 +703,15 @@ int main(int argc, char *argv[])
     const QCommandLineOption seconds(
         QStringLiteral("seconds"), QStringLiteral("Idle time."), QStringLiteral("s"), QStringLiteral("60"));
     const QCommandLineOption label(QStringLiteral("label"), QStringLiteral("Row label."), QStringLiteral("text"));
-    parser.addOptions({ size, whole, effect, repeat, count, runs, pid, xserver, compositor, seconds, label });
+    const QCommandLineOption service(QStringLiteral("service"),
+        QStringLiteral("A glintor-service to run, as PATH or LABEL=PATH; may be given several times."),
+        QStringLiteral("path"));
+    parser.addOptions({ effect, repeat, count, runs, pid, xserver, compositor, seconds, label, service });
     parser.addHelpOption();
     parser.process(app);
 
     if (mode == QLatin1String("regions"))
-        return runRegions(parseSize(parser.value(size)));
+        return runRegions();
     if (mode == QLatin1String("paint") || mode == QLatin1String("cpu")) {
         const Effect *chosen = findEffect(parser.value(effect));
         if (!chosen) {
@@ -609,14 +722,15 @@ int main(int argc, char *argv[])
         if (mode == QLatin1String("paint"))
             return runPaint(*chosen, parser.value(repeat).toInt());
         return runCpu(*chosen, parser.value(count).toInt(), parser.value(xserver).toLongLong(),
-            parser.value(compositor).toLongLong(), parser.isSet(whole));
+            parser.value(compositor).toLongLong());
     }
     if (mode == QLatin1String("latency"))
         return runLatency(parser.value(count).toInt());
+    if (mode == QLatin1String("keypress"))
+        return runKeypress(
+            serviceBuilds(parser.values(service)), parser.value(count).toInt(), parser.value(runs).toInt());
     if (mode == QLatin1String("startup"))
-        return runStartup(parser.value(runs).toInt());
-    if (mode == QLatin1String("memory"))
-        return runMemory();
+        return runStartup(serviceBuilds(parser.values(service)), parser.value(runs).toInt());
     if (mode == QLatin1String("idle"))
         return runIdle(parser.value(pid).toLongLong(), parser.value(xserver).toLongLong(),
             parser.value(seconds).toDouble(), parser.value(label));

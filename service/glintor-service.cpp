@@ -407,6 +407,11 @@ int main(int argc, char *argv[])
 // in order: key handler, overlay, translator, application.
 static int runService(int &argc, char **argv)
 {
+    // Qt's X11 platform loads its OpenGL integration (Mesa, about 48 MB resident) when the first
+    // window is shown, though the service paints with the raster engine only. A choice of the
+    // user's stands.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     QApplication app(argc, argv);
     if (QGuiApplication::platformName() == QLatin1String("xcb"))
         X11Support::installIOErrorHandler();

@@ -10,7 +10,6 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 #include <QRandomGenerator>
-#include <QScreen>
 #include <QSettings>
 #include <QTimer>
 #include <QVarLengthArray>
@@ -29,8 +28,8 @@ constexpr qint64 EffectMemoryMs = 10000;
 constexpr double TwoPi = 6.283185307179586;
 constexpr double Pi = 3.141592653589793;
 
-// Room beyond effectiveMax that a frame may paint into: a star's points (6 px), the ring pen
-// (3 px, antialiased) and the one pixel between the ring centre and the particles' start.
+// Room beyond effectiveMax that a frame may paint into: a star's points (6 px) and the ring pen
+// (3 px, antialiased), with room to spare.
 constexpr int PaintMargin = 10;
 
 enum EffectKind { Ring = 0, Fireworks = 1, Stars = 2 };
@@ -173,8 +172,9 @@ Glintor::Glintor(QWidget *parent)
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setFocusPolicy(Qt::NoFocus);
 
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        resize(screen->geometry().size());
+    // Only as large as the square a frame can touch: a screen-sized window costs a backing store
+    // of the screen's size and a repaint and composite of the whole screen at every show.
+    resize(animationRect().size());
 
     connect(animationTimer, &QTimer::timeout, this, &Glintor::updateAnimation);
     hide();
@@ -196,8 +196,7 @@ void Glintor::setRandomSource(RandomBounded random)
 QRect Glintor::animationRect() const
 {
     const int half = effectiveMax() + PaintMargin;
-    const QPoint centre(width() / 2, height() / 2);
-    return QRect(centre.x() - half, centre.y() - half, 2 * half + 1, 2 * half + 1);
+    return QRect(-half, -half, 2 * half + 1, 2 * half + 1).translated(centre());
 }
 
 void Glintor::loadSettings()
@@ -207,7 +206,7 @@ void Glintor::loadSettings()
     animationEffect = settings.value(GlintorSettings::Key::AnimationEffect, animationEffect).toInt();
     qDebug() << "Settings loaded - maxRadius:" << maxRadius << "animationSpeed:" << animationSpeed
              << "sizeMultiplier:" << sizeMultiplier << "animationEffect:" << animationEffect;
-    update(animationRect());
+    update();
 }
 
 void Glintor::startAnimation(const QPoint &mousePos)
@@ -218,7 +217,7 @@ void Glintor::startAnimation(const QPoint &mousePos)
             return;
     }
 
-    move(mousePos.x() - width() / 2, mousePos.y() - height() / 2);
+    move(mousePos - centre());
     chooseEffect();
 
     particles.clear(); // keeps the storage for the next burst
@@ -230,17 +229,18 @@ void Glintor::startAnimation(const QPoint &mousePos)
     isAnimating = true;
     currentRadius = effectiveMax();
 
-    // One short-lived connection per start tells whether a compositing manager runs (one can come
-    // and go at any time) and raises the window once shown.
-    std::unique_ptr<X11Support::Connection> x11;
+    // The overlay's own X connection tells at every start whether a compositing manager runs (one
+    // can come and go at any time) and raises the window once shown.
+    const bool onX11 = QGuiApplication::platformName() == QLatin1String("xcb");
     bool shaped = false;
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+    if (onX11) {
         const WId window = winId();
-        x11 = std::make_unique<X11Support::Connection>();
+        if (!x11 || !x11->isOpen())
+            x11 = std::make_unique<X11Support::Connection>();
         // With no answer, shape: a shaped frame looks right with or without a compositor.
         shaped = !x11->isOpen() || !x11->hasCompositor(window);
     }
-    const bool logDrawingMode = x11 && (!drawingModeLogged || shaped != shapedFrames);
+    const bool logDrawingMode = onX11 && (!drawingModeLogged || shaped != shapedFrames);
     if (shaped != shapedFrames) {
         // A running animation goes on in the other mode from a fresh window.
         hide();
@@ -251,7 +251,7 @@ void Glintor::startAnimation(const QPoint &mousePos)
     if (shapedFrames)
         presentShapedFrame();
     show();
-    if (x11)
+    if (onX11)
         x11->raiseWindow(winId());
 
     animationTimer->start(FrameIntervalMs);
@@ -292,7 +292,7 @@ void Glintor::chooseEffect()
 
 void Glintor::spawnParticles(const SpawnRule &rule)
 {
-    const QPointF centre(width() * 0.5, height() * 0.5);
+    const QPointF start(centre());
     const double speedCap = effectiveMax() * 1.5;
     for (int i = 0; i < rule.count; ++i) {
         const double angle = double(randomBounded(1000000)) / 1000000.0 * TwoPi;
@@ -302,7 +302,7 @@ void Glintor::spawnParticles(const SpawnRule &rule)
         const double speed = std::min(rawSpeed * sizeMultiplier * (maxRadius / 100.0), speedCap);
 
         Particle particle;
-        particle.position = centre;
+        particle.position = start;
         particle.velocity = QPointF(std::cos(angle) * speed, std::sin(angle) * speed);
         particle.life = life;
         particle.color = QColor::fromHsv(hue, rule.saturation, 255, 255);
@@ -315,13 +315,13 @@ void Glintor::updateAnimation()
     currentRadius -= 2 * animationSpeed;
 
     if (!particles.empty()) {
-        const QPointF centre(width() * 0.5, height() * 0.5);
+        const QPointF start(centre());
         const double limit = effectiveMax();
         const double decay = animationSpeed * FrameSeconds / 5.0;
         for (Particle &particle : particles) {
             particle.position += particle.velocity * FrameSeconds;
             particle.velocity *= 0.99;
-            const QPointF offset = particle.position - centre;
+            const QPointF offset = particle.position - start;
             if (std::sqrt(offset.x() * offset.x() + offset.y() * offset.y()) > limit)
                 particle.life = 0.0;
             particle.life -= decay;
@@ -344,9 +344,7 @@ void Glintor::updateAnimation()
     if (shapedFrames && isAnimating)
         presentShapedFrame();
     else
-        // Only the animation's square can change; repainting the whole screen-sized window each
-        // frame would push megabytes of transparent pixels through the X server.
-        update(animationRect());
+        update();
 }
 
 void Glintor::presentShapedFrame()
@@ -358,7 +356,7 @@ void Glintor::presentShapedFrame()
         // painted transparent, which shows black. So the shape first narrows to what both frames
         // cover, the new frame is painted at once, and only then does the shape widen to it.
         setWindowShape(shown & frameShape);
-        repaint(animationRect());
+        repaint();
     }
     setWindowShape(frameShape);
 }
@@ -491,7 +489,7 @@ QPolygonF starPolygon(const QPointF &centre, double sizeMultiplier)
 
 void Glintor::paintRings(QPainter &painter) const
 {
-    const QPoint centre = rect().center();
+    const QPoint centre = this->centre();
     for (const RingStep &ring : visibleRings(currentRadius, effectiveMax())) {
         const int i = ring.index;
         const int r = ring.radius;
@@ -527,7 +525,7 @@ void Glintor::paintRings(QPainter &painter) const
 
 void Glintor::addRingShapes()
 {
-    const QPointF centre = rect().center();
+    const QPointF centre = this->centre();
     for (const RingStep &ring : visibleRings(currentRadius, effectiveMax())) {
         const int i = ring.index;
         const int r = ring.radius;

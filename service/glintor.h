@@ -6,9 +6,13 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QTimer;
+namespace X11Support {
+class Connection;
+}
 
 // One dot or star of the fireworks and stars effects.
 struct Particle {
@@ -19,7 +23,8 @@ struct Particle {
 };
 
 // The service's one widget: a transparent, click-through, always-on-top window as large as the
-// primary screen. A trigger centres it on the pointer and plays one effect on a 16 ms clock.
+// square an animation can touch. A trigger centres it on the pointer and plays one effect on a
+// 16 ms clock.
 class Glintor final : public QWidget
 {
     Q_OBJECT
@@ -43,7 +48,10 @@ public:
     int animationEffectSetting() const { return animationEffect; }
     const std::vector<Particle> &liveParticles() const { return particles; }
     int effectiveMax() const { return int(maxRadius * sizeMultiplier); }
-    // The square around the widget's centre that any frame can touch.
+    // The pixel that a trigger places on the pointer's pixel, the window's middle one. Rings are
+    // drawn around its top-left corner and particles start there.
+    QPoint centre() const { return rect().center(); }
+    // The square around the centre that any frame can touch: the whole window.
     QRect animationRect() const;
     // Whether the running animation is drawn opaque in a window shaped to it, because no
     // compositing manager ran when it started. Never on platforms other than X11.
@@ -97,6 +105,10 @@ private:
     std::vector<QRect> solidSpans; // rectangles one pixel high
     std::vector<SolidShape> solidShapes;
     QRegion frameShape; // the union of solidShapes, what the window shows
+
+    // Opened at the first start and kept: a connection per start cost a millisecond or more of
+    // every trigger's latency.
+    std::unique_ptr<X11Support::Connection> x11;
 
     Clock clock;
     RandomBounded randomBounded;

@@ -91,6 +91,12 @@ bool Connection::hasCompositor(quintptr windowId) const
 {
     if (!display)
         return false;
+    // The server sends some events to every client (MappingNotify) whether it asked or not; on a
+    // connection that lives long they would pile up in Xlib's queue.
+    while (XPending(display) > 0) {
+        XEvent event;
+        XNextEvent(display, &event);
+    }
     int screen = DefaultScreen(display);
     {
         ErrorTrap trap(display);

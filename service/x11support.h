@@ -10,8 +10,8 @@ typedef unsigned long XID;
 // The service's few direct Xlib calls, kept in one place. Qt's xcb plugin does everything else.
 namespace X11Support {
 
-// A short-lived connection of the overlay's own, opened once per animation start for the few
-// requests Qt does not make. Its calls do nothing when no display could be opened.
+// A connection of the overlay's own for the few requests Qt does not make. Its calls do nothing
+// when no display could be opened.
 class Connection {
 public:
     Connection();

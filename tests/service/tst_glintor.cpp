@@ -9,7 +9,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPixmap>
-#include <QScreen>
+#include <QRandomGenerator>
 #include <QSettings>
 #include <QTimer>
 #include <QtTest>
@@ -144,6 +144,7 @@ private slots:
     void windowSetUp();
     void loadSettings_data();
     void loadSettings();
+    void startPlacesWindowOnPointer_data();
     void startPlacesWindowOnPointer();
 
     void lifecycle_data();
@@ -175,16 +176,20 @@ private slots:
     void particleOpacity();
     void emptyFrame_data();
     void emptyFrame();
+    void framesMatchScreenSizedWindow_data();
+    void framesMatchScreenSizedWindow();
     void repaintCoversOnlyAnimationSquare();
 
 private:
     void writeSettings(const QVariantMap &values);
     void useSeams(Glintor &overlay);
     static void tick(Glintor &overlay, int count);
-    static QPoint ringCentre(const Glintor &overlay) { return overlay.rect().center(); }
-    static QPointF particleCentre(const Glintor &overlay)
+    // The pointer's pixel in widget coordinates: the rings are drawn around its top-left corner
+    // (the frame is mirror-symmetric about it), and the particles start on that corner.
+    static QPoint ringCentre(const Glintor &overlay, const QPoint &pointer) { return pointer - overlay.pos(); }
+    static QPointF particleCentre(const Glintor &overlay, const QPoint &pointer)
     {
-        return QPointF(overlay.width() * 0.5, overlay.height() * 0.5);
+        return QPointF(ringCentre(overlay, pointer));
     }
 
     qint64 now = 1700000000000;
@@ -241,7 +246,8 @@ void TestGlintor::windowSetUp()
     QVERIFY(overlay.testAttribute(Qt::WA_TranslucentBackground));
     QVERIFY(overlay.testAttribute(Qt::WA_TransparentForMouseEvents));
     QCOMPARE(overlay.focusPolicy(), Qt::NoFocus);
-    QCOMPARE(overlay.size(), QGuiApplication::primaryScreen()->geometry().size());
+    // Not the screen: the square that 150 px rings, their pen and the stars at the rim can touch.
+    QCOMPARE(overlay.size(), QSize(321, 321));
     QVERIFY(!overlay.isVisible());
     QVERIFY(!overlay.animating());
 }
@@ -291,21 +297,35 @@ void TestGlintor::loadSettings()
             .arg(animationEffect));
 }
 
+void TestGlintor::startPlacesWindowOnPointer_data()
+{
+    QTest::addColumn<QPoint>("pointer");
+
+    QTest::newRow("middle of the screen") << QPoint(300, 200);
+    QTest::newRow("top left corner") << QPoint(0, 0);
+    QTest::newRow("bottom right corner of a 4K screen") << QPoint(3839, 2159);
+    QTest::newRow("monitor left of and above the primary one") << QPoint(-1500, -40);
+    QTest::newRow("far right of a third monitor") << QPoint(9000, 1200);
+}
+
 void TestGlintor::startPlacesWindowOnPointer()
 {
+    QFETCH(QPoint, pointer);
     writeSettings({ { GlintorSettings::Key::AnimationEffect, 1 } });
     Glintor overlay;
     useSeams(overlay);
-    const QPoint pointer(300, 200);
 
     overlay.startAnimation(pointer);
 
     QVERIFY(overlay.isVisible());
     QVERIFY(overlay.animating());
-    QCOMPARE(overlay.pos(), QPoint(pointer.x() - overlay.width() / 2, pointer.y() - overlay.height() / 2));
+    // The window's middle pixel lies on the pointer's pixel, wherever that is.
+    QCOMPARE(overlay.geometry(), QRect(pointer - QPoint(160, 160), QSize(321, 321)));
     QCOMPARE(overlay.radius(), 150);
     QCOMPARE(g_debugLines.last(),
-             QStringLiteral("Animation started at position: QPoint(300,200) effect: 0 effectiveMax: 150"));
+        QStringLiteral("Animation started at position: QPoint(%1,%2) effect: 0 effectiveMax: 150")
+            .arg(pointer.x())
+            .arg(pointer.y()));
 }
 
 void TestGlintor::lifecycle_data()
@@ -503,14 +523,15 @@ void TestGlintor::spawning()
     random.lifeDraw = lifeDraw;
     random.hueDraw = hueDraw;
 
-    overlay.startAnimation(QPoint(640, 480));
+    const QPoint pointer(640, 480);
+    overlay.startAnimation(pointer);
 
     const std::vector<Particle> &particles = overlay.liveParticles();
     QCOMPARE(int(particles.size()), count);
     const QPointF directions[] = { { 1, 0 }, { 0, 1 }, { -1, 0 }, { 0, -1 } };
     for (int k = 0; k < count; ++k) {
         const Particle &particle = particles.at(size_t(k));
-        QCOMPARE(particle.position, particleCentre(overlay));
+        QCOMPARE(particle.position, particleCentre(overlay, pointer));
         const QPointF expected = directions[k % 4] * speed;
         QVERIFY2(distance(particle.velocity, expected) < 1e-6,
                  qPrintable(QStringLiteral("particle %1 velocity (%2, %3)")
@@ -585,8 +606,9 @@ void TestGlintor::particleLeavingCircleDies()
     useSeams(overlay);
     random.angleSteps = 13;
     random.lifeDraw = lifeDraw;
-    overlay.startAnimation(QPoint(400, 300));
-    const QPointF centre = particleCentre(overlay);
+    const QPoint pointer(400, 300);
+    overlay.startAnimation(pointer);
+    const QPointF centre = particleCentre(overlay, pointer);
 
     // All particles share one speed, so they reach the rim in the same tick.
     int ticks = 0;
@@ -624,13 +646,13 @@ void TestGlintor::retriggerReplacesParticles()
     const QPoint second(500, 400);
     overlay.startAnimation(second);
 
-    QCOMPARE(overlay.pos(), QPoint(second.x() - overlay.width() / 2, second.y() - overlay.height() / 2));
+    QCOMPARE(overlay.pos(), second - QPoint(160, 160));
     QCOMPARE(overlay.radius(), 150);
     QCOMPARE(overlay.effectKind(), 1);
     const std::vector<Particle> &particles = overlay.liveParticles();
     QCOMPARE(int(particles.size()), 80);
     for (const Particle &particle : particles) {
-        QCOMPARE(particle.position, particleCentre(overlay));
+        QCOMPARE(particle.position, particleCentre(overlay, second));
         QCOMPARE(particle.color.hsvHue(), 200);
     }
     // The restarted countdown runs its full length again.
@@ -751,12 +773,13 @@ void TestGlintor::ringPixels()
 
     writeSettings({ { GlintorSettings::Key::AnimationEffect, 1 }, { GlintorSettings::Key::ColorMode, colorMode } });
     Glintor overlay;
-    overlay.startAnimation(QPoint(400, 300));
+    const QPoint pointer(400, 300);
+    overlay.startAnimation(pointer);
     tick(overlay, ticks);
     QCOMPARE(overlay.radius(), 150 - 4 * ticks);
 
     const QImage frame = frameOf(overlay);
-    const QPoint centre = ringCentre(overlay);
+    const QPoint centre = ringCentre(overlay, pointer);
     for (const PixelProbe &probe : qAsConst(probes)) {
         const QRgb pixel = frame.pixel(centre + probe.offset);
         const QRgb expected = qPremultiply(probe.colour.rgba());
@@ -768,8 +791,8 @@ void TestGlintor::ringPixels()
                                                           .arg(describe(pixel), describe(expected))));
     }
 
-    // The rings are centred on rect().center(): the frame is its own mirror image about that point,
-    // pixel k to the right matching pixel k + 1 to the left.
+    // The rings are centred on the pointer's pixel: the frame is its own mirror image about that
+    // pixel's top-left corner, pixel k to the right matching pixel k + 1 to the left.
     for (int dy = 0; dy <= 155; ++dy) {
         for (int dx = 0; dx <= 155; ++dx) {
             const QRgb pixel = frame.pixel(centre + QPoint(dx, dy));
@@ -810,12 +833,13 @@ void TestGlintor::redRingPixels()
 
     writeSettings({ { GlintorSettings::Key::AnimationEffect, 1 } }); // colour absent: red
     Glintor overlay;
-    overlay.startAnimation(QPoint(400, 300));
+    const QPoint pointer(400, 300);
+    overlay.startAnimation(pointer);
     tick(overlay, ticks);
     QCOMPARE(overlay.radius(), radius);
 
     const QImage frame = frameOf(overlay);
-    const QPoint centre = ringCentre(overlay);
+    const QPoint centre = ringCentre(overlay, pointer);
 
     // Just outside the disc the black outline alone covers the pixel.
     for (const QPoint &offset :
@@ -986,6 +1010,51 @@ void TestGlintor::emptyFrame()
     QCOMPARE(countPainted(frame), 0);
 }
 
+void TestGlintor::framesMatchScreenSizedWindow_data()
+{
+    QTest::addColumn<int>("effectSetting");
+    QTest::addColumn<int>("colorMode");
+
+    QTest::newRow("white rings") << 1 << 0;
+    QTest::newRow("red rings") << 1 << 1;
+    QTest::newRow("rainbow rings") << 1 << 2;
+    QTest::newRow("fireworks") << 2 << 1;
+    QTest::newRow("stars") << 3 << 1;
+}
+
+// Every frame of the small window is, pixel for pixel, what a window as large as a screen draws
+// around its centre: nothing is cut off and nothing depends on the window's size.
+void TestGlintor::framesMatchScreenSizedWindow()
+{
+    QFETCH(int, effectSetting);
+    QFETCH(int, colorMode);
+
+    writeSettings(
+        { { GlintorSettings::Key::AnimationEffect, effectSetting }, { GlintorSettings::Key::ColorMode, colorMode } });
+    Glintor overlay;
+    Glintor screenSized;
+    screenSized.resize(1920, 1080);
+    for (Glintor *widget : { &overlay, &screenSized }) {
+        widget->setClock([this] { return now; });
+        widget->setRandomSource(
+            [random = QRandomGenerator(7)](int bound) mutable { return int(random.bounded(bound)); });
+        widget->startAnimation(widget->centre());
+    }
+
+    int frames = 0;
+    while (overlay.animating()) {
+        const QImage frame = frameOf(overlay);
+        const QImage expected = screenSized.grab(screenSized.animationRect()).toImage().convertToFormat(frame.format());
+        QVERIFY2(frame == expected, qPrintable(QStringLiteral("frame %1 differs").arg(frames)));
+        QVERIFY(screenSized.animating());
+        overlay.updateAnimation();
+        screenSized.updateAnimation();
+        ++frames;
+    }
+    QVERIFY(!screenSized.animating());
+    QCOMPARE(frames, effectSetting == 1 ? 38 : effectSetting == 2 ? 98 : 54);
+}
+
 void TestGlintor::repaintCoversOnlyAnimationSquare()
 {
     writeSettings({ { GlintorSettings::Key::AnimationEffect, 1 } });
@@ -1003,13 +1072,11 @@ void TestGlintor::repaintCoversOnlyAnimationSquare()
     QVERIFY(recorder.regions.size() >= 3);
 
     const QRect square = overlay.animationRect();
-    // The square holds everything a frame can draw: the outer ring with its pen around the ring
-    // centre, and a star at the rim around the particles' centre.
-    const QPoint centre = ringCentre(overlay);
-    QVERIFY(square.contains(QRect(centre - QPoint(153, 153), centre + QPoint(153, 153))));
-    const QPointF particles = particleCentre(overlay);
-    QVERIFY(square.contains(QRectF(particles - QPointF(157, 157), particles + QPointF(157, 157)).toAlignedRect()));
-    QVERIFY(square.width() * square.height() < overlay.width() * overlay.height() / 2);
+    // The window is the square, and it holds everything a frame can draw: the outer ring with its
+    // pen, and a star at the rim, around the pointer.
+    QCOMPARE(square, overlay.rect());
+    const QPoint centre = ringCentre(overlay, pointer);
+    QVERIFY(square.contains(QRect(centre - QPoint(157, 157), centre + QPoint(157, 157))));
 
     for (const QRegion &region : qAsConst(recorder.regions)) {
         QVERIFY2(square.contains(region.boundingRect()), qPrintable(QStringLiteral("repainted (%1, %2, %3 x %4)")

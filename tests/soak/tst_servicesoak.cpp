@@ -113,6 +113,11 @@ void TestServiceSoak::checkAndStop(ProgramRun &run, qint64 rssAfterFirst)
     QVERIFY(rssAfterFirst > 0);
     QVERIFY(rssAfterAll > 0);
     SOAK_VERIFY_RSS_GROWTH(rssAfterFirst, rssAfterAll);
+    // The service paints without OpenGL, so Qt's OpenGL integration (Mesa, libLLVM) stays out of it.
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(run.pid()));
+    QVERIFY(maps.open(QIODevice::ReadOnly));
+    const QByteArray mapped = maps.readAll();
+    QVERIFY2(!mapped.contains("glx-integration") && !mapped.contains("libLLVM"), "Qt's OpenGL integration is loaded");
 
     QVERIFY(run.sendSignal(SIGTERM));
     QCOMPARE(run.waitForExit(10000), 0);

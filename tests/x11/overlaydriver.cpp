@@ -62,7 +62,7 @@ void startAt(Glintor *overlay, const QPoint &position)
 void reportFrame(const Glintor &overlay, int number)
 {
     const QPoint origin = overlay.geometry().topLeft();
-    const QPoint centre = origin + overlay.rect().center();
+    const QPoint centre = origin + overlay.centre();
     qInfo("frame %d shaped %d radius %d centre %d %d", number, overlay.drawsShaped() ? 1 : 0, overlay.radius(),
         centre.x(), centre.y());
     for (const Particle &particle : overlay.liveParticles()) {

@@ -348,6 +348,7 @@ void TestNoCompositor::frame_data()
     QTest::newRow("red rings, tick 14, odd coordinates")
         << false << 1 << 1 << 14 << QPoint(821, 577) << QStringLiteral("rings-red-no-compositor.png");
     QTest::newRow("red rings, tick 33: one ring left") << false << 1 << 1 << 33 << middle << QString();
+    QTest::newRow("red rings, tick 14, top left corner") << false << 1 << 1 << 14 << QPoint(0, 0) << QString();
     QTest::newRow("rainbow rings, tick 14")
         << false << 1 << 2 << 14 << middle << QStringLiteral("rings-no-compositor.png");
     QTest::newRow("rainbow rings, tick 25") << false << 1 << 2 << 25 << QPoint(300, 500) << QString();
@@ -364,6 +365,8 @@ void TestNoCompositor::frame_data()
         << true << 1 << 1 << 14 << QPoint(821, 577) << QStringLiteral("rings-red-compositor.png");
     QTest::newRow("compositor, fireworks, tick 20") << true << 2 << 0 << 20 << middle << QString();
     QTest::newRow("compositor, stars, tick 45") << true << 3 << 0 << 45 << middle << QString();
+    QTest::newRow("compositor, rainbow rings, tick 20, bottom right corner")
+        << true << 1 << 2 << 20 << QPoint(1023, 767) << QString();
 
     // The compositor has gone again: the next start notices.
     QTest::newRow("after the compositor has gone, white rings, tick 20")
@@ -384,6 +387,8 @@ void TestNoCompositor::frame()
 
     const Frame frame = drawFrame(effectSetting, colourMode, ticks, point);
     QCOMPARE(frame.radius, EffectiveMax - 4 * ticks);
+    // The rings lie on the pointer's pixel: around its top-left corner, where the particles start.
+    QCOMPARE(frame.ringCentre, QPointF(point));
     const bool shaped = !compositor;
     const QVector<Shape> shapes = shapesOf(effectSetting, colourMode, frame);
     if (effectSetting != 1)
