@@ -1,8 +1,7 @@
 #pragma once
 
-#include <QColor>
-#include <QPointF>
-#include <QRegion>
+#include "effectframe.h"
+
 #include <QWidget>
 
 #include <functional>
@@ -13,14 +12,6 @@ class QTimer;
 namespace X11Support {
 class Connection;
 }
-
-// One dot or star of the fireworks and stars effects.
-struct Particle {
-    QPointF position; // widget coordinates, pixels
-    QPointF velocity; // pixels per second
-    double life = 0.0; // drawn with life clamped to 0..1 as opacity; removed at <= 0
-    QColor color;
-};
 
 // The service's one widget: a transparent, click-through, always-on-top window as large as the
 // square an animation can touch. A trigger centres it on the pointer and plays one effect on a
@@ -69,20 +60,10 @@ private:
     void chooseEffect();
     struct SpawnRule;
     void spawnParticles(const SpawnRule &rule);
-    void paintRings(QPainter &painter) const;
-    void paintFireworks(QPainter &painter) const;
-    void paintStars(QPainter &painter) const;
+    EffectFrame frame() const;
 
     // Without a compositing manager the X server ignores alpha: each frame then becomes a set of
     // solid shapes, the window is shaped to their union and they are painted opaque.
-    struct SolidShape {
-        QColor color;
-        size_t firstSpan; // its pixels: solidSpans[firstSpan, endSpan)
-        size_t endSpan;
-    };
-    void buildSolidShapes();
-    void addRingShapes();
-    void addParticleShapes();
     void presentShapedFrame();
     void setWindowShape(const QRegion &shape);
     void clearWindowShape();
@@ -102,9 +83,7 @@ private:
 
     bool shapedFrames = false;
     bool drawingModeLogged = false;
-    std::vector<QRect> solidSpans; // rectangles one pixel high
-    std::vector<SolidShape> solidShapes;
-    QRegion frameShape; // the union of solidShapes, what the window shows
+    SolidFrame solidFrame;
 
     // Opened at the first start and kept: a connection per start cost a millisecond or more of
     // every trigger's latency.
