@@ -1,11 +1,15 @@
 #include "glintor-gui.h"
 
+#include "glintor.h"
 #include "glintorsettings.h"
 #include "hotkey.h"
+#include "x11support.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -144,6 +148,13 @@ GlintorGUI::GlintorGUI(QWidget *parent)
 
 GlintorGUI::~GlintorGUI() = default;
 
+void GlintorGUI::tryEffect()
+{
+    if (!tryOverlay)
+        tryOverlay = std::make_unique<Glintor>(nullptr, Glintor::Logging::Off);
+    tryOverlay->tryEffect(QCursor::pos(), animationEffectCombo->currentIndex(), colorModeCombo->currentIndex());
+}
+
 void GlintorGUI::setSystemctlTimeout(int milliseconds)
 {
     systemctlTimeoutMs = milliseconds;
@@ -195,7 +206,13 @@ void GlintorGUI::setupUI()
     animationEffectCombo->addItem(tr("圆环效果"));
     animationEffectCombo->addItem(tr("烟花效果"));
     animationEffectCombo->addItem(tr("彩色星星"));
-    form->addRow(tr("动画效果:"), animationEffectCombo);
+    auto *tryButton = new QPushButton(tr("试一试"));
+    tryButton->setObjectName(QStringLiteral("tryButton"));
+    connect(tryButton, &QPushButton::clicked, this, &GlintorGUI::tryEffect);
+    auto *effectRow = new QHBoxLayout;
+    effectRow->addWidget(animationEffectCombo, 1);
+    effectRow->addWidget(tryButton);
+    form->addRow(tr("动画效果:"), effectRow);
 
     enableAnimationCheck = new QCheckBox(tr("启用动画"));
     enableAnimationCheck->setObjectName(QStringLiteral("enableAnimationCheck"));
@@ -326,6 +343,8 @@ void GlintorGUI::saveSettings()
 {
     using namespace GlintorSettings;
     QSettings settings(Organization, Application);
+    const std::optional<Hotkey::Combination> hotkeyBefore
+        = Hotkey::fromText(settings.value(Key::Hotkey, Default::Hotkey).toString());
     settings.setValue(Key::ColorMode, colorModeCombo->currentIndex());
     settings.setValue(Key::EnableShake, enableShakeCheck->isChecked());
     settings.setValue(Key::ShakeDistance, shakeDistanceSpin->value());
@@ -337,8 +356,19 @@ void GlintorGUI::saveSettings()
     settings.setValue(Key::EnableCtrlTap, enableCtrlTapCheck->isChecked());
     // The restarted service reads the file as it starts: with the values not on disk it would only
     // read the old ones again.
-    if (writeOrReport(settings, tr("设置未保存。")))
-        restartUnit();
+    if (!writeOrReport(settings, tr("设置未保存。")))
+        return;
+    // A passive grab belongs to one client only: say so when another program holds the new choice.
+    const std::optional<Hotkey::Combination> hotkey
+        = Hotkey::fromText(hotkeyEdit->keySequence().toString(QKeySequence::PortableText));
+    const QString before = hotkeyBefore ? hotkeyBefore->text : QLatin1String(Default::Hotkey);
+    if (hotkey && hotkey->text != before && QGuiApplication::platformName() == QLatin1String("xcb")
+        && X11Support::keyGrabbedElsewhere(hotkey->keysym, hotkey->modifiers)) {
+        QMessageBox::information(this, tr("信息"),
+            tr("快捷键 %1 已被其他程序占用。设置已保存，但在那个程序放开它之前，这个快捷键不会起作用。")
+                .arg(hotkeyEdit->keySequence().toString(QKeySequence::NativeText)));
+    }
+    restartUnit();
 }
 
 bool GlintorGUI::writeOrReport(QSettings &settings, const QString &failure)

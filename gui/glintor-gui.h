@@ -3,6 +3,9 @@
 #include <QKeySequence>
 #include <QMainWindow>
 
+#include <memory>
+
+class Glintor;
 class QCheckBox;
 class QComboBox;
 class QKeySequenceEdit;
@@ -50,6 +53,8 @@ private:
     // Keeps the hotkey field to one combination the service can grab; refuses others with a hint.
     void takeHotkey(const QKeySequence &sequence);
     void showHotkey(const QKeySequence &sequence);
+    // Plays the effect and colour chosen in the window, saved or not, at the pointer.
+    void tryEffect();
 
     QPushButton *startButton = nullptr;
     QPushButton *stopButton = nullptr;
@@ -66,5 +71,6 @@ private:
     QLabel *hotkeyHint = nullptr;
     QCheckBox *enableCtrlTapCheck = nullptr;
     QKeySequence accepted; // what the hotkey field shows, to go back to when a combination is refused
+    std::unique_ptr<Glintor> tryOverlay; // made at the first "试一试"
     int systemctlTimeoutMs = SystemctlTimeoutMs;
 };

@@ -38,9 +38,10 @@ struct Glintor::SpawnRule {
     int saturation;
 };
 
-Glintor::Glintor(QWidget *parent)
+Glintor::Glintor(QWidget *parent, Logging logs)
     : QWidget(parent)
     , animationTimer(new QTimer(this))
+    , logging(logs == Logging::On)
     , clock([] { return QDateTime::currentMSecsSinceEpoch(); })
     , randomBounded([](int bound) { return int(QRandomGenerator::global()->bounded(bound)); })
 {
@@ -84,7 +85,8 @@ void Glintor::loadSettings()
     QSettings settings(GlintorSettings::Organization, GlintorSettings::Application);
     colorMode = settings.value(GlintorSettings::Key::ColorMode, colorMode).toInt();
     animationEffect = settings.value(GlintorSettings::Key::AnimationEffect, animationEffect).toInt();
-    qDebug() << "Settings loaded - maxRadius:" << maxRadius << "animationSpeed:" << animationSpeed
+    if (logging)
+        qDebug() << "Settings loaded - maxRadius:" << maxRadius << "animationSpeed:" << animationSpeed
              << "sizeMultiplier:" << sizeMultiplier << "animationEffect:" << animationEffect;
     update();
 }
@@ -96,10 +98,20 @@ void Glintor::startAnimation(const QPoint &mousePos)
         if (!settings.value(GlintorSettings::Key::EnableAnimation, GlintorSettings::Default::EnableAnimation).toBool())
             return;
     }
-
-    move(mousePos - centre());
     chooseEffect();
+    play(mousePos);
+}
 
+void Glintor::tryEffect(const QPoint &mousePos, int effectSetting, int colorSetting)
+{
+    colorMode = colorSetting;
+    currentEffect = freshEffect(effectSetting);
+    play(mousePos);
+}
+
+void Glintor::play(const QPoint &mousePos)
+{
+    move(mousePos - centre());
     particles.clear(); // keeps the storage for the next burst
     if (currentEffect == Fireworks)
         spawnParticles({ 80, 100.0, 300000, 1000000.0, 700000, 220 });
@@ -136,6 +148,8 @@ void Glintor::startAnimation(const QPoint &mousePos)
 
     animationTimer->start(FrameIntervalMs);
 
+    if (!logging)
+        return;
     qDebug() << "Animation started at position:" << mousePos << "effect:" << currentEffect
              << "effectiveMax:" << effectiveMax();
     if (logDrawingMode) {
@@ -152,22 +166,23 @@ void Glintor::chooseEffect()
         currentEffect = lastEffect;
         return;
     }
-    switch (animationEffect) {
-    case 1:
-        currentEffect = Ring;
-        break;
-    case 2:
-        currentEffect = Fireworks;
-        break;
-    case 3:
-        currentEffect = Stars;
-        break;
-    default:
-        currentEffect = randomBounded(3);
-        break;
-    }
+    currentEffect = freshEffect(animationEffect);
     lastEffect = currentEffect;
     lastEffectTime = now;
+}
+
+int Glintor::freshEffect(int setting) const
+{
+    switch (setting) {
+    case 1:
+        return Ring;
+    case 2:
+        return Fireworks;
+    case 3:
+        return Stars;
+    default:
+        return randomBounded(3);
+    }
 }
 
 void Glintor::spawnParticles(const SpawnRule &rule)
@@ -218,7 +233,8 @@ void Glintor::updateAnimation()
         hide();
         if (shapedFrames)
             clearWindowShape();
-        qDebug() << "Animation finished";
+        if (logging)
+            qDebug() << "Animation finished";
     }
 
     if (shapedFrames && isAnimating)

@@ -25,8 +25,17 @@ public:
     using Clock = std::function<qint64()>;
     using RandomBounded = std::function<int(int bound)>; // uniform in [0, bound)
 
-    explicit Glintor(QWidget *parent = nullptr);
+    // Off for an overlay that another program borrows to show an effect: the service's log lines
+    // would only clutter its output.
+    enum class Logging { On, Off };
+
+    explicit Glintor(QWidget *parent = nullptr, Logging logging = Logging::On);
     ~Glintor() override;
+
+    // Plays an effect at once, as the settings window's "试一试" shows a choice before it is saved:
+    // animationEffect and colorMode as in the settings (0 random, 1 rings, 2 fireworks, 3 stars;
+    // 0 white, 1 red, other rainbow), whatever the settings file says, leaving the effect memory alone.
+    void tryEffect(const QPoint &mousePos, int animationEffect, int colorMode);
 
     void setClock(Clock clock);
     void setRandomSource(RandomBounded random);
@@ -58,6 +67,8 @@ protected:
 
 private:
     void chooseEffect();
+    int freshEffect(int setting) const;
+    void play(const QPoint &mousePos);
     struct SpawnRule;
     void spawnParticles(const SpawnRule &rule);
     EffectFrame frame() const;
@@ -81,6 +92,7 @@ private:
     qint64 lastEffectTime = 0;
     std::vector<Particle> particles;
 
+    bool logging;
     bool shapedFrames = false;
     bool drawingModeLogged = false;
     SolidFrame solidFrame;

@@ -184,6 +184,17 @@ bool waitForEvent(Display *display, int timeoutMs)
     return XPending(display) > 0;
 }
 
+bool keyGrabbedElsewhere(unsigned long keysym, unsigned int modifiers)
+{
+    Display *display = XOpenDisplay(nullptr);
+    if (!display)
+        return false;
+    const KeyCode keycode = XKeysymToKeycode(display, KeySym(keysym));
+    const bool grabbed = keycode != 0 && grabKey(display, keycode, modifiers);
+    XCloseDisplay(display); // which lets the grab go
+    return keycode != 0 && !grabbed;
+}
+
 bool grabKey(Display *display, unsigned int keycode, unsigned int modifiers)
 {
     ErrorTrap trap(display);

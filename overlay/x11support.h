@@ -64,6 +64,10 @@ private:
 // Returns whether one is queued.
 bool waitForEvent(Display *display, int timeoutMs);
 
+// Whether another X client holds the passive grab of keysym with exactly these modifiers: tries the
+// grab on a connection of its own and lets it go at once. False when no X display answers.
+bool keyGrabbedElsewhere(unsigned long keysym, unsigned int modifiers);
+
 // Grabs keycode with exactly the given modifier state on the root window of display.
 // Returns false when the server refuses (another client holds the combination).
 bool grabKey(Display *display, unsigned int keycode, unsigned int modifiers);

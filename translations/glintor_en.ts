@@ -231,5 +231,13 @@ Version %1</translation>
         <source>不能用“%1”：需含 Ctrl、Alt 或 Meta；功能键可单独使用</source>
         <translation>Cannot use “%1”: needs Ctrl, Alt or Meta; a function key may stand alone</translation>
     </message>
+    <message>
+        <source>试一试</source>
+        <translation>Try it</translation>
+    </message>
+    <message>
+        <source>快捷键 %1 已被其他程序占用。设置已保存，但在那个程序放开它之前，这个快捷键不会起作用。</source>
+        <translation>The hotkey %1 is taken by another program. The settings are saved, but the hotkey will not work until that program lets it go.</translation>
+    </message>
 </context>
 </TS>
