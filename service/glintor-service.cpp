@@ -73,7 +73,8 @@ void printUsage()
     const QByteArray settingsFile
         = QFile::encodeName(QSettings(GlintorSettings::Organization, GlintorSettings::Application).fileName());
     std::printf("Usage: glintor-service [--debug] [--help]\n"
-                "Shows where the mouse pointer is on Ctrl+Alt+M or a quick side-to-side shake of the mouse.\n"
+                "Shows where the mouse pointer is on its hotkey (Ctrl+Alt+M unless the settings choose another)\n"
+                "or a quick side-to-side shake of the mouse.\n"
                 "  --debug  also log the start-up, the signals and every hotkey press\n"
                 "  --help   show this help and exit\n"
                 "Settings: %s (edited with glintor-gui)\n"

@@ -225,11 +225,11 @@ Version %1</translation>
     </message>
     <message>
         <source>(需含 Ctrl、Alt 或 Meta；功能键可单独使用)</source>
-        <translation>(needs Ctrl, Alt or Meta; a function key may stand alone)</translation>
+        <translation>(with Ctrl, Alt or Meta, or an F key alone)</translation>
     </message>
     <message>
         <source>不能用“%1”：需含 Ctrl、Alt 或 Meta；功能键可单独使用</source>
-        <translation>Cannot use “%1”: needs Ctrl, Alt or Meta; a function key may stand alone</translation>
+        <translation>Cannot use “%1”: it needs Ctrl, Alt or Meta, or must be an F key</translation>
     </message>
     <message>
         <source>试一试</source>
