@@ -1,5 +1,6 @@
-// glintor-service: shows the pointer-locating animation on Ctrl+Alt+M, on a mouse shake or on a
-// Ctrl press that reaches the service.
+// glintor-service: shows the pointer-locating animation on its hotkey (Ctrl+Alt+M by default), on a
+// mouse shake, on a tap of Ctrl alone where that is switched on, or on a Ctrl press that reaches the
+// service.
 
 #include "ctrltap.h"
 #include "displaycheck.h"
@@ -163,9 +164,13 @@ public:
     {
     }
 
+    // Whether the keyboard has the key at all; keycode 0 would grab every key (AnyKey).
+    bool hasKey() const { return keycode != 0; }
     // Returns false when the server refused it (another client holds the combination).
     bool grab() const
     {
+        if (!hasKey())
+            return false;
         const bool grabbed = X11Support::grabKey(display, keycode, hotkey.modifiers);
         X11Support::grabKey(display, keycode, hotkey.modifiers | NumLockMask);
         return grabbed;
@@ -176,8 +181,10 @@ public:
         const KeyCode moved = XKeysymToKeycode(display, KeySym(hotkey.keysym));
         if (moved == keycode || moved == 0)
             return;
-        XUngrabKey(display, keycode, hotkey.modifiers, DefaultRootWindow(display));
-        XUngrabKey(display, keycode, hotkey.modifiers | NumLockMask, DefaultRootWindow(display));
+        if (hasKey()) {
+            XUngrabKey(display, keycode, hotkey.modifiers, DefaultRootWindow(display));
+            XUngrabKey(display, keycode, hotkey.modifiers | NumLockMask, DefaultRootWindow(display));
+        }
         keycode = moved;
         grab();
     }
@@ -281,13 +288,15 @@ void hotkeyListener(Glintor *overlay, const TriggerSettings &triggers)
     HotkeyGrab hotkey(display, triggers.hotkey);
     bool grabbed = hotkey.grab();
     // The service replaced may hold the grab for a moment after its window went.
-    while (!grabbed && tookOver && !handover.hasExpired()) {
+    while (!grabbed && hotkey.hasKey() && tookOver && !handover.hasExpired()) {
         ::usleep(GrabRetryMs * 1000);
         grabbed = hotkey.grab();
     }
     // Logged also without --debug: with a hotkey of their own choice, users must be able to see why
     // it does nothing.
-    if (!grabbed)
+    if (!hotkey.hasKey())
+        qWarning().noquote() << "The hotkey" << triggers.hotkey.text << "has no key on this keyboard";
+    else if (!grabbed)
         qWarning().noquote() << "Cannot grab hotkey" << triggers.hotkey.text
                              << "- possibly already grabbed by another application";
     const QString hotkeyPressed = QStringLiteral("Hotkey %1 pressed").arg(triggers.hotkey.text);

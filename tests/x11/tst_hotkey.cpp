@@ -46,6 +46,7 @@ private slots:
     void chosenHotkey();
     void ctrlTap_data();
     void ctrlTap();
+    void hotkeyWithoutAKeyGrabsNothing();
 
 private:
     bool xdotool(const QStringList &args) const { return fixture.x().xdotool(args); }
@@ -109,7 +110,7 @@ void TestHotkey::hotkeyStartsAnimationAtPointer()
     QFETCH(QPoint, where);
 
     auto run = fixture.startService({ QStringLiteral("--debug") });
-    QVERIFY(armHotkey(*run));
+    QVERIFY2(armHotkey(*run), qPrintable(run->lines().join(QLatin1Char('\n'))));
     const int startedBefore = countLines(*run, StartedLine);
     const int finishedBefore = countLines(*run, FinishedLine);
 
@@ -166,7 +167,7 @@ void TestHotkey::otherCombinationsStartNothing()
     QFETCH(QStringList, after);
 
     auto run = fixture.startService({ QStringLiteral("--debug") });
-    QVERIFY(armHotkey(*run));
+    QVERIFY2(armHotkey(*run), qPrintable(run->lines().join(QLatin1Char('\n'))));
     const int hotkeyBefore = countLines(*run, HotkeyLine);
     const QPoint tried(200, 150);
 
@@ -212,7 +213,7 @@ void TestHotkey::keyReleaseStartsNothing()
         = qScopeGuard([&] { fixture.x().run(QStringLiteral("xset"), { QStringLiteral("r"), QStringLiteral("on") }); });
 
     auto run = fixture.startService({ QStringLiteral("--debug") });
-    QVERIFY(armHotkey(*run));
+    QVERIFY2(armHotkey(*run), qPrintable(run->lines().join(QLatin1Char('\n'))));
     const int hotkeyBefore = countLines(*run, HotkeyLine);
     const QPoint pressedAt(250, 250);
     const QPoint releasedAt(700, 250);
@@ -257,7 +258,7 @@ void TestHotkey::keyboardMappingChangeKeepsHotkey()
     QFETCH(QString, typed);
 
     auto run = fixture.startService({ QStringLiteral("--debug") });
-    QVERIFY(armHotkey(*run));
+    QVERIFY2(armHotkey(*run), qPrintable(run->lines().join(QLatin1Char('\n'))));
 
     auto restoreMap = qScopeGuard([&] {
         if (!restore.isEmpty())
@@ -302,7 +303,7 @@ void TestHotkey::terminateWhileHotkeyHeld()
     QFETCH(bool, debug);
 
     auto run = fixture.startService(debug ? QStringList { QStringLiteral("--debug") } : QStringList());
-    QVERIFY(armHotkey(*run));
+    QVERIFY2(armHotkey(*run), qPrintable(run->lines().join(QLatin1Char('\n'))));
     const int startedBefore = countLines(*run, StartedLine);
 
     QProcess presser;
@@ -450,7 +451,7 @@ void TestHotkey::ctrlTap()
         settings.insert(QStringLiteral("enableCtrlTap"), enableCtrlTap);
     fixture.writeSettings(settings);
     auto run = fixture.startService({ QStringLiteral("--debug") });
-    QVERIFY(armHotkey(*run));
+    QVERIFY2(armHotkey(*run), qPrintable(run->lines().join(QLatin1Char('\n'))));
 
     const QPoint where(700, 500);
     QVERIFY(xdotool(xdotoolMove(where) << gesture));
@@ -459,6 +460,26 @@ void TestHotkey::ctrlTap()
     QCOMPARE(countLines(*run, QStringLiteral("Ctrl tapped at position: ") + pointText(where)), taps);
     QCOMPARE(countLines(*run, StartedLine + pointText(where)), taps);
 
+    QVERIFY(run->sendSignal(SIGTERM));
+    QCOMPARE(run->waitForExit(15000), 0);
+}
+
+void TestHotkey::hotkeyWithoutAKeyGrabsNothing()
+{
+    // No key of the server's keyboard makes F35: a grab of keycode 0 would take every key with these
+    // modifiers from all other programs.
+    fixture.writeSettings({ { QStringLiteral("hotkey"), QStringLiteral("Ctrl+Alt+F35") } });
+    auto run = fixture.startService({});
+    const QString noKey = QStringLiteral("The hotkey Ctrl+Alt+F35 has no key on this keyboard");
+    QCOMPARE(run->waitForLine(noKey, 15000), noKey);
+
+    QProcess holder;
+    holder.setProcessEnvironment(fixture.x().environment());
+    holder.start(builtProgram(QStringLiteral("hotkeyholder")), QStringList());
+    QVERIFY(holder.waitForReadyRead(10000));
+    QCOMPARE(holder.readLine().trimmed(), QByteArray("grabbed"));
+    holder.kill();
+    holder.waitForFinished(5000);
     QVERIFY(run->sendSignal(SIGTERM));
     QCOMPARE(run->waitForExit(15000), 0);
 }
