@@ -120,10 +120,12 @@ void stopService()
 }
 
 // Runs on the hotkey thread when a newer service has taken the display's selection: this one goes
-// as on SIGTERM, and its exit releases the hotkey and the selection window the newer one waits for.
-void handOverToNewerService()
+// as on SIGTERM. Closing the thread's connection at once lets go of the hotkey and destroys the
+// selection window, which the newer service waits for.
+void handOverToNewerService(Display *display)
 {
     qInfo("Another glintor-service took over this display. Exiting.");
+    XCloseDisplay(display);
     std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
     if (g_hotkeyGateOpen)
         QMetaObject::invokeMethod(QCoreApplication::instance(), [] { stopService(); }, Qt::QueuedConnection);
@@ -263,7 +265,7 @@ void hotkeyListener(Glintor *overlay, const TriggerSettings &triggers)
     case X11Support::ServiceSelection::Claim::Taken:
         break;
     case X11Support::ServiceSelection::Claim::TakenByNewer:
-        handOverToNewerService();
+        handOverToNewerService(display);
         return;
     case X11Support::ServiceSelection::Claim::Refused:
         qWarning("Cannot take the %s selection: another glintor-service may go on running on this display",
@@ -278,7 +280,7 @@ void hotkeyListener(Glintor *overlay, const TriggerSettings &triggers)
         XEvent event;
         XNextEvent(display, &event);
         if (selection.lostTo(event)) {
-            handOverToNewerService();
+            handOverToNewerService(display);
             return;
         }
     }
@@ -318,7 +320,7 @@ void hotkeyListener(Glintor *overlay, const TriggerSettings &triggers)
         XNextEvent(display, &event);
 
         if (selection.lostTo(event)) {
-            handOverToNewerService();
+            handOverToNewerService(display);
             return;
         }
         const X11Support::InputEvent input = X11Support::inputEvent(display, event, xinputOpcode);

@@ -95,7 +95,7 @@ void TestOneService::newestWins()
         if (run->pid() == left) {
             survivor = run.get();
         } else {
-            QCOMPARE(run->waitForExit(), 0);
+            QVERIFY2(run->waitForExit() == 0, qPrintable(run->lines().join(QLatin1Char('\n'))));
             QCOMPARE(run->linesContaining(TakenOver), QStringList { TakenOver });
         }
     }
