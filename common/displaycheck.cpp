@@ -60,7 +60,8 @@ std::string problem(int argc, char *argv[])
         return std::string();
     }
     if (!display)
-        return NoDisplayLine;
+        return waylandDisplay ? "No X11 display (DISPLAY unset) for the xcb platform that was chosen. Exiting.\n"
+                              : NoDisplayLine;
 
     const std::string named = std::string("the X display \"") + display + "\" named by " + source;
     // An empty name would make Xlib fall back to its default; Qt aborts on it.

@@ -85,9 +85,10 @@ void Glintor::loadSettings()
     QSettings settings(GlintorSettings::Organization, GlintorSettings::Application);
     colorMode = settings.value(GlintorSettings::Key::ColorMode, colorMode).toInt();
     animationEffect = settings.value(GlintorSettings::Key::AnimationEffect, animationEffect).toInt();
-    if (logging)
+    if (logging) {
         qDebug() << "Settings loaded - maxRadius:" << maxRadius << "animationSpeed:" << animationSpeed
-             << "sizeMultiplier:" << sizeMultiplier << "animationEffect:" << animationEffect;
+                 << "sizeMultiplier:" << sizeMultiplier << "animationEffect:" << animationEffect;
+    }
     update();
 }
 

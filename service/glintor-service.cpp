@@ -283,6 +283,8 @@ void hotkeyListener(Glintor *overlay, const TriggerSettings &triggers)
             handOverToNewerService(display);
             return;
         }
+        if (event.type == MappingNotify)
+            XRefreshKeyboardMapping(&event.xmapping);
     }
     if (tookOver && g_debugMode)
         qDebug() << "Took over from an older glintor-service";
