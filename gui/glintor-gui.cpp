@@ -102,10 +102,15 @@ QString writeFailureReason(const QString &fileName)
     return QString();
 }
 
+QString hintStyle(const char *colour)
+{
+    return QStringLiteral("QLabel { color: %1; font-size: 11px; }").arg(QLatin1String(colour));
+}
+
 QLabel *hintLabel(const QString &text)
 {
     auto *label = new QLabel(text);
-    label->setStyleSheet(QStringLiteral("QLabel { color: gray; font-size: 11px; }"));
+    label->setStyleSheet(hintStyle("gray"));
     return label;
 }
 
@@ -414,7 +419,7 @@ void GlintorGUI::showHotkey(const QKeySequence &sequence)
     const QSignalBlocker quiet(hotkeyEdit);
     hotkeyEdit->setKeySequence(sequence);
     hotkeyHint->setText(tr("(需含 Ctrl、Alt 或 Meta；功能键可单独使用)"));
-    hotkeyHint->setStyleSheet(QStringLiteral("QLabel { color: gray; font-size: 11px; }"));
+    hotkeyHint->setStyleSheet(hintStyle("gray"));
     accepted = sequence;
 }
 
@@ -424,17 +429,14 @@ void GlintorGUI::takeHotkey(const QKeySequence &sequence)
         return;
     // The edit would go on recording up to four combinations: the first one decides.
     const QKeySequence first(sequence[0]);
-    if (Hotkey::check(first) == Hotkey::Problem::Accepted) {
-        showHotkey(first);
-        hotkeyEdit->clearFocus();
-        return;
-    }
-    const QKeySequence refused = first;
-    showHotkey(accepted);
+    const bool usable = Hotkey::check(first) == Hotkey::Problem::Accepted;
+    showHotkey(usable ? first : accepted);
     hotkeyEdit->clearFocus();
+    if (usable)
+        return;
     hotkeyHint->setText(tr("不能用“%1”：需含 Ctrl、Alt 或 Meta；功能键可单独使用")
-                            .arg(refused.toString(QKeySequence::NativeText)));
-    hotkeyHint->setStyleSheet(QStringLiteral("QLabel { color: red; font-size: 11px; }"));
+                            .arg(first.toString(QKeySequence::NativeText)));
+    hotkeyHint->setStyleSheet(hintStyle("red"));
 }
 
 void GlintorGUI::restoreDefaultSettings()
