@@ -2,18 +2,17 @@
 // mouse shake, on a tap of Ctrl alone where that is switched on, or on a Ctrl press that reaches the
 // service.
 
-#include "ctrltap.h"
 #include "displaycheck.h"
 #include "glintor.h"
 #include "glintorsettings.h"
 #include "globalkeyhandler.h"
 #include "hotkey.h"
+#include "hotkeylistener.h"
 #include "translationloader.h"
 #include "x11support.h"
 
 #include <QApplication>
 #include <QCursor>
-#include <QDeadlineTimer>
 #include <QDebug>
 #include <QFile>
 #include <QSettings>
@@ -21,7 +20,6 @@
 #include <QTranslator>
 
 #include <X11/Xlib.h>
-#include <X11/keysym.h>
 
 #include <cerrno>
 #include <csignal>
@@ -30,7 +28,6 @@
 #include <cstring>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include <pthread.h>
 #include <sys/socket.h>
@@ -49,14 +46,6 @@ bool g_hotkeyGateOpen = false;
 
 // Written by the signal handler, read by a QSocketNotifier on the main thread.
 int g_signalSocket[2] = { -1, -1 };
-
-// The modifiers that tell one combination from another; Num Lock (Mod2) and Caps Lock are not among them.
-constexpr unsigned int CombinationModifiers = ShiftMask | ControlMask | Mod1Mask | Mod4Mask;
-constexpr unsigned int NumLockMask = Mod2Mask;
-
-// How long a new service waits for the one it replaces to go before it grabs the hotkey anyway.
-constexpr int HandoverMs = 2000;
-constexpr int GrabRetryMs = 50;
 
 sigset_t handledSignals()
 {
@@ -109,7 +98,19 @@ void wakeShakePoll()
     if (!g_hotkeyGateOpen || !g_keyHandler || !g_keyHandler->wakeOnMotion())
         return;
     GlobalKeyHandler *keyHandler = g_keyHandler;
-    QMetaObject::invokeMethod(keyHandler, [keyHandler] { keyHandler->resumePolling(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        keyHandler, [keyHandler] { keyHandler->resumePolling(); }, Qt::QueuedConnection);
+}
+
+// Runs on the hotkey thread once pointer motion will reach wakeShakePoll.
+void allowShakePollToSleep()
+{
+    std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
+    if (!g_hotkeyGateOpen || !g_keyHandler)
+        return;
+    GlobalKeyHandler *keyHandler = g_keyHandler;
+    QMetaObject::invokeMethod(
+        keyHandler, [keyHandler] { keyHandler->enableRestSleep(); }, Qt::QueuedConnection);
 }
 
 void stopService()
@@ -119,97 +120,36 @@ void stopService()
     QCoreApplication::quit();
 }
 
-// Runs on the hotkey thread when a newer service has taken the display's selection: this one goes
-// as on SIGTERM. Closing the thread's connection at once lets go of the hotkey and destroys the
-// selection window, which the newer service waits for.
-void handOverToNewerService(Display *display)
+// Runs on the hotkey thread once a newer service has taken the display's selection and this one's
+// hotkey connection is closed: this one goes as on SIGTERM.
+void handOverToNewerService()
 {
     qInfo("Another glintor-service took over this display. Exiting.");
-    XCloseDisplay(display);
     std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
     if (g_hotkeyGateOpen)
         QMetaObject::invokeMethod(QCoreApplication::instance(), [] { stopService(); }, Qt::QueuedConnection);
 }
 
-// The triggers the hotkey thread serves, read from the settings at start-up.
-struct TriggerSettings {
-    Hotkey::Combination hotkey;
-    bool ctrlTap = false;
-};
-
-TriggerSettings readTriggerSettings()
+// The triggers the hotkey thread serves, read from the settings at start-up. A hotkey the service
+// cannot use falls back to the default; an empty one means the user wants none.
+HotkeyListener::Settings readTriggerSettings()
 {
     using namespace GlintorSettings;
     QSettings settings(Organization, Application);
-    TriggerSettings triggers;
+    HotkeyListener::Settings triggers;
+    triggers.debug = g_debugMode;
+    triggers.ctrlTap = settings.value(Key::EnableCtrlTap, Default::EnableCtrlTap).toBool();
     const QString text = settings.value(Key::Hotkey, Default::Hotkey).toString();
-    std::optional<Hotkey::Combination> hotkey = Hotkey::fromText(text);
-    if (!hotkey) {
+    if (settings.contains(Key::Hotkey) && text.trimmed().isEmpty())
+        return triggers;
+    triggers.hotkey = Hotkey::fromText(text);
+    if (!triggers.hotkey) {
         qWarning().noquote() << QStringLiteral("Setting hotkey=%1 is not one combination with Ctrl, Alt or Meta, nor a "
                                                "function key; using %2")
                                     .arg(text, QLatin1String(Default::Hotkey));
-        hotkey = Hotkey::fromText(QLatin1String(Default::Hotkey));
+        triggers.hotkey = Hotkey::fromText(QLatin1String(Default::Hotkey));
     }
-    triggers.hotkey = *hotkey;
-    triggers.ctrlTap = settings.value(Key::EnableCtrlTap, Default::EnableCtrlTap).toBool();
     return triggers;
-}
-
-// The hotkey's passive grab on the root window, with exactly its modifiers, also with Num Lock on.
-class HotkeyGrab
-{
-public:
-    HotkeyGrab(Display *connection, const Hotkey::Combination &combination)
-        : display(connection)
-        , hotkey(combination)
-        , keycode(XKeysymToKeycode(connection, KeySym(combination.keysym)))
-    {
-    }
-
-    // Whether the keyboard has the key at all; keycode 0 would grab every key (AnyKey).
-    bool hasKey() const { return keycode != 0; }
-    // Returns false when the server refused it (another client holds the combination).
-    bool grab() const
-    {
-        if (!hasKey())
-            return false;
-        const bool grabbed = X11Support::grabKey(display, keycode, hotkey.modifiers);
-        X11Support::grabKey(display, keycode, hotkey.modifiers | NumLockMask);
-        return grabbed;
-    }
-    // A new keyboard mapping (XTEST clients send one when they first type) may move the key.
-    void followMapping()
-    {
-        const KeyCode moved = XKeysymToKeycode(display, KeySym(hotkey.keysym));
-        if (moved == keycode || moved == 0)
-            return;
-        if (hasKey()) {
-            XUngrabKey(display, keycode, hotkey.modifiers, DefaultRootWindow(display));
-            XUngrabKey(display, keycode, hotkey.modifiers | NumLockMask, DefaultRootWindow(display));
-        }
-        keycode = moved;
-        grab();
-    }
-    bool pressedBy(const XEvent &event) const
-    {
-        return event.type == KeyPress && KeyCode(event.xkey.keycode) == keycode
-            && (event.xkey.state & CombinationModifiers) == hotkey.modifiers;
-    }
-
-private:
-    Display *display;
-    Hotkey::Combination hotkey;
-    KeyCode keycode;
-};
-
-std::vector<unsigned int> ctrlKeycodes(Display *display)
-{
-    std::vector<unsigned int> keycodes;
-    for (const KeySym keysym : { XK_Control_L, XK_Control_R }) {
-        if (const KeyCode keycode = XKeysymToKeycode(display, keysym))
-            keycodes.push_back(keycode);
-    }
-    return keycodes;
 }
 
 // Reacts to a signal that the asynchronous handler has passed through the socket.
@@ -239,123 +179,21 @@ void readSignals()
 
 } // namespace
 
+// Set just before the event loop runs, which reads the socket. Until then SIGINT and SIGTERM end
+// the process at once: start-up may wait for an X server that accepts and never answers, and a
+// stop must not wait for it.
+volatile sig_atomic_t g_loopTakesSignals = 0;
+
 // Only async-signal-safe work here: pass the signal number on to the event loop.
 void signalHandler(int sig)
 {
+    if (sig != SIGUSR1 && !g_loopTakesSignals)
+        ::_exit(0);
     const int savedErrno = errno;
     const unsigned char byte = static_cast<unsigned char>(sig);
     const ssize_t written = ::write(g_signalSocket[0], &byte, 1);
     (void)written;
     errno = savedErrno;
-}
-
-void hotkeyListener(Glintor *overlay, const TriggerSettings &triggers)
-{
-    Display *display = XOpenDisplay(nullptr);
-    if (!display) {
-        if (g_debugMode)
-            qWarning() << "XOpenDisplay failed: cannot register global hotkey";
-        return;
-    }
-
-    // One service per X screen, the newest: take the screen's selection over from an older service
-    // and let that one go first, so that its hotkey grab is gone before ours is made.
-    X11Support::ServiceSelection selection(display);
-    switch (selection.claim()) {
-    case X11Support::ServiceSelection::Claim::Taken:
-        break;
-    case X11Support::ServiceSelection::Claim::TakenByNewer:
-        handOverToNewerService(display);
-        return;
-    case X11Support::ServiceSelection::Claim::Refused:
-        qWarning("Cannot take the %s selection: another glintor-service may go on running on this display",
-                 selection.name().constData());
-        break;
-    }
-    const bool tookOver = selection.previousOwnerAlive();
-    const QDeadlineTimer handover(HandoverMs);
-    while (selection.previousOwnerAlive() && !handover.hasExpired()) {
-        if (!X11Support::waitForEvent(display, int(handover.remainingTime())))
-            continue;
-        XEvent event;
-        XNextEvent(display, &event);
-        if (selection.lostTo(event)) {
-            handOverToNewerService(display);
-            return;
-        }
-        if (event.type == MappingNotify)
-            XRefreshKeyboardMapping(&event.xmapping);
-    }
-    if (tookOver && g_debugMode)
-        qDebug() << "Took over from an older glintor-service";
-
-    HotkeyGrab hotkey(display, triggers.hotkey);
-    bool grabbed = hotkey.grab();
-    // The service replaced may hold the grab for a moment after its window went.
-    while (!grabbed && hotkey.hasKey() && tookOver && !handover.hasExpired()) {
-        ::usleep(GrabRetryMs * 1000);
-        grabbed = hotkey.grab();
-    }
-    // Logged also without --debug: with a hotkey of their own choice, users must be able to see why
-    // it does nothing.
-    if (!hotkey.hasKey())
-        qWarning().noquote() << "The hotkey" << triggers.hotkey.text << "has no key on this keyboard";
-    else if (!grabbed)
-        qWarning().noquote() << "Cannot grab hotkey" << triggers.hotkey.text
-                             << "- possibly already grabbed by another application";
-    const QString hotkeyPressed = QStringLiteral("Hotkey %1 pressed").arg(triggers.hotkey.text);
-
-    // With motion events to wake it, the shake poll may sleep while the pointer rests.
-    const int xinputOpcode = X11Support::selectInputEvents(display, triggers.ctrlTap);
-    if (xinputOpcode >= 0) {
-        std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
-        if (g_hotkeyGateOpen && g_keyHandler) {
-            GlobalKeyHandler *keyHandler = g_keyHandler;
-            QMetaObject::invokeMethod(keyHandler, [keyHandler] { keyHandler->enableRestSleep(); }, Qt::QueuedConnection);
-        }
-    }
-    CtrlTap ctrlTap;
-    ctrlTap.setCtrlKeycodes(ctrlKeycodes(display));
-
-    for (;;) {
-        XEvent event;
-        XNextEvent(display, &event);
-
-        if (selection.lostTo(event)) {
-            handOverToNewerService(display);
-            return;
-        }
-        const X11Support::InputEvent input = X11Support::inputEvent(display, event, xinputOpcode);
-        bool tapped = false;
-        switch (input.kind) {
-        case X11Support::InputEvent::Motion:
-            wakeShakePoll();
-            continue;
-        case X11Support::InputEvent::KeyDown:
-            ctrlTap.keyPress(input.detail, input.time, input.repeat);
-            continue;
-        case X11Support::InputEvent::KeyUp:
-            tapped = ctrlTap.keyRelease(input.detail, input.time);
-            break;
-        case X11Support::InputEvent::ButtonDown:
-            ctrlTap.buttonPress();
-            continue;
-        case X11Support::InputEvent::ButtonUp:
-            ctrlTap.buttonRelease();
-            continue;
-        case X11Support::InputEvent::Other:
-            break;
-        }
-        if (tapped) {
-            handOverTrigger(overlay, QStringLiteral("Ctrl tapped"));
-        } else if (event.type == MappingNotify) {
-            XRefreshKeyboardMapping(&event.xmapping);
-            hotkey.followMapping();
-            ctrlTap.setCtrlKeycodes(ctrlKeycodes(display));
-        } else if (hotkey.pressedBy(event)) {
-            handOverTrigger(overlay, hotkeyPressed);
-        }
-    }
 }
 
 static int runService(int &argc, char **argv);
@@ -365,10 +203,20 @@ extern "C" void __lsan_do_leak_check() __attribute__((weak));
 
 int main(int argc, char *argv[])
 {
-    // A SIGUSR1 or SIGTERM that came before the handler is in place would kill the process: hold
-    // them back from the start. They are delivered, not lost, once the handler can take them.
+    // A SIGUSR1 that came before the handler is in place would kill the process: hold the signals
+    // back for the few steps until it is.
     const sigset_t handled = handledSignals();
     pthread_sigmask(SIG_BLOCK, &handled, nullptr);
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, g_signalSocket) != 0) {
+        std::perror("Cannot create the signal socket");
+        return 1;
+    }
+    std::signal(SIGINT, signalHandler);
+    std::signal(SIGTERM, signalHandler);
+    std::signal(SIGUSR1, signalHandler);
+    // A log reader or terminal that went away must not end a background service.
+    std::signal(SIGPIPE, SIG_IGN);
+    pthread_sigmask(SIG_UNBLOCK, &handled, nullptr);
 
     // Xlib is used from the hotkey thread and the main thread.
     XInitThreads();
@@ -381,6 +229,12 @@ int main(int argc, char *argv[])
         }
     }
 
+    // Qt's -display option names the X server; the service's own connections (the hotkey, the
+    // overlay's raise) open DISPLAY, so make them one.
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "-display") == 0)
+            ::setenv("DISPLAY", argv[i + 1], 1);
+    }
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
         std::fputs(DisplayCheck::NoDisplayLine, stderr);
         return 1;
@@ -392,18 +246,6 @@ int main(int argc, char *argv[])
         std::fputs(displayProblem.c_str(), stderr);
         return 1;
     }
-
-    // The handler only writes to the socket, so it goes in before Qt starts up: a SIGTERM that
-    // comes during start-up then waits in the socket and ends the event loop as soon as it runs,
-    // instead of killing the half-started process.
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, g_signalSocket) != 0) {
-        std::perror("Cannot create the signal socket");
-        return 1;
-    }
-    std::signal(SIGINT, signalHandler);
-    std::signal(SIGTERM, signalHandler);
-    std::signal(SIGUSR1, signalHandler);
-    pthread_sigmask(SIG_UNBLOCK, &handled, nullptr);
 
     const int result = runService(argc, argv);
 
@@ -450,16 +292,21 @@ static int runService(int &argc, char **argv)
     g_keyHandler = &keyHandler;
     app.installEventFilter(&keyHandler);
 
-    const TriggerSettings triggers = readTriggerSettings();
     {
         std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
         g_hotkeyGateOpen = true;
     }
-    std::thread(hotkeyListener, &overlay, triggers).detach();
+    HotkeyListener::Host host;
+    host.trigger = [overlay = &overlay](const QString &what) { handOverTrigger(overlay, what); };
+    host.pointerMoved = wakeShakePoll;
+    host.motionEventsSelected = allowShakePollToSleep;
+    host.newerServiceTookOver = handOverToNewerService;
+    std::thread([listener = HotkeyListener(readTriggerSettings(), host)]() mutable { listener.run(); }).detach();
 
     if (g_debugMode)
         qDebug() << "Glintor服务已启动";
 
+    g_loopTakesSignals = 1;
     const int result = app.exec();
     closeHotkeyGate();
     return result;

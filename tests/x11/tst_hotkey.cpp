@@ -46,10 +46,22 @@ private slots:
     void chosenHotkey();
     void ctrlTap_data();
     void ctrlTap();
-    void hotkeyWithoutAKeyGrabsNothing();
+    void keyboardWithoutLatinLetters_data();
+    void keyboardWithoutLatinLetters();
+    void noKeyGrabbed_data();
+    void noKeyGrabbed();
 
 private:
     bool xdotool(const QStringList &args) const { return fixture.x().xdotool(args); }
+    bool setKeymap(const QString &layout, const QString &option) const
+    {
+        bool ok = false;
+        fixture.x().run(QStringLiteral("setxkbmap"),
+                        { QStringLiteral("-layout"), layout, QStringLiteral("-option"), QString(),
+                          QStringLiteral("-option"), option },
+                        &ok);
+        return ok;
+    }
     // The hotkey thread places its grab shortly after start; press until one press gets through
     // and its animation has played out, so later counts start from a quiet service.
     bool armHotkey(ProgramRun &run) const;
@@ -99,17 +111,26 @@ void TestHotkey::hotkeyStartsAnimationAtPointer_data()
 {
     QTest::addColumn<QString>("lockKey");
     QTest::addColumn<QPoint>("where");
+    QTest::addColumn<bool>("displayOption"); // the server named by -display, DISPLAY naming none
 
-    QTest::newRow("plain") << QString() << QPoint(300, 200);
-    QTest::newRow("num lock on") << QStringLiteral("Num_Lock") << QPoint(900, 600);
+    QTest::newRow("plain") << QString() << QPoint(300, 200) << false;
+    QTest::newRow("num lock on") << QStringLiteral("Num_Lock") << QPoint(900, 600) << false;
+    QTest::newRow("-display") << QString() << QPoint(500, 300) << true;
 }
 
 void TestHotkey::hotkeyStartsAnimationAtPointer()
 {
     QFETCH(QString, lockKey);
     QFETCH(QPoint, where);
+    QFETCH(bool, displayOption);
 
-    auto run = fixture.startService({ QStringLiteral("--debug") });
+    QProcessEnvironment environment = fixture.environment();
+    QStringList arguments { QStringLiteral("--debug") };
+    if (displayOption) {
+        environment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":4241"));
+        arguments << QStringLiteral("-display") << fixture.x().display();
+    }
+    auto run = ServiceFixture::startService(arguments, environment);
     QVERIFY2(armHotkey(*run), qPrintable(run->lines().join(QLatin1Char('\n'))));
     const int startedBefore = countLines(*run, StartedLine);
     const int finishedBefore = countLines(*run, FinishedLine);
@@ -289,7 +310,7 @@ void TestHotkey::keyboardMappingChangeKeepsHotkey()
 
 void TestHotkey::terminateWhileHotkeyHeld_data()
 {
-    QTest::addColumn<bool>("held"); // else a burst of separate presses
+    QTest::addColumn<bool>("held"); // for 2 s with auto-repeat, else a burst of separate presses
     QTest::addColumn<bool>("debug");
 
     QTest::newRow("held down with key repeat, debug") << true << true;
@@ -325,8 +346,15 @@ void TestHotkey::terminateWhileHotkeyHeld()
                                                    QStringLiteral("5"), QStringLiteral("ctrl+alt+m") });
         QVERIFY(presser.waitForStarted(5000));
     }
-    // Several presses handed over (auto-repeat or the burst) and more coming.
-    QVERIFY(waitForCount(*run, StartedLine, startedBefore + 4));
+    if (held) {
+        // A held combination plays once: its auto-repeat is no new press.
+        QVERIFY(waitForCount(*run, StartedLine, startedBefore + 1));
+        QTest::qWait(2000);
+        QCOMPARE(countLines(*run, StartedLine), startedBefore + 1);
+    } else {
+        // Every press of the burst is handed over, and more are coming.
+        QVERIFY(waitForCount(*run, StartedLine, startedBefore + 4));
+    }
 
     QVERIFY(run->sendSignal(SIGTERM));
     QCOMPARE(run->waitForExit(15000), 0);
@@ -417,20 +445,28 @@ void TestHotkey::chosenHotkey()
 void TestHotkey::ctrlTap_data()
 {
     QTest::addColumn<QVariant>("enableCtrlTap"); // invalid: not in the settings
-    QTest::addColumn<QStringList>("gesture"); // xdotool arguments; %L and %R stand for the Ctrl keycodes
+    // xdotool arguments; %L, %R and %C stand for the keycodes of the Ctrl keys and of Caps Lock
+    QTest::addColumn<QStringList>("gesture");
     QTest::addColumn<int>("taps");
+    QTest::addColumn<QString>("xkbOption"); // set with setxkbmap for the row
 
     const QStringList leftTap { "key", "%L" };
-    QTest::newRow("left Ctrl tapped") << QVariant(true) << leftTap << 1;
-    QTest::newRow("right Ctrl tapped") << QVariant(true) << QStringList { "key", "%R" } << 1;
-    QTest::newRow("Ctrl+C") << QVariant(true) << QStringList { "key", "ctrl+c" } << 0;
+    QTest::newRow("left Ctrl tapped") << QVariant(true) << leftTap << 1 << QString();
+    QTest::newRow("right Ctrl tapped") << QVariant(true) << QStringList { "key", "%R" } << 1 << QString();
+    QTest::newRow("Ctrl+C") << QVariant(true) << QStringList { "key", "ctrl+c" } << 0 << QString();
     QTest::newRow("Ctrl held 700 ms") << QVariant(true) << QStringList { "keydown", "%L", "sleep", "0.7", "keyup", "%L" }
-                                      << 0;
-    QTest::newRow("Ctrl+click") << QVariant(true) << QStringList { "keydown", "%L", "click", "1", "keyup", "%L" } << 0;
+                                      << 0 << QString();
+    QTest::newRow("Ctrl+click") << QVariant(true) << QStringList { "keydown", "%L", "click", "1", "keyup", "%L" } << 0 << QString();
     QTest::newRow("Ctrl with a button held")
-        << QVariant(true) << QStringList { "mousedown", "1", "key", "%L", "mouseup", "1" } << 0;
-    QTest::newRow("without the setting") << QVariant() << leftTap << 0;
-    QTest::newRow("switched off") << QVariant(false) << leftTap << 0;
+        << QVariant(true) << QStringList { "mousedown", "1", "key", "%L", "mouseup", "1" } << 0 << QString();
+    QTest::newRow("Shift then Ctrl (a layout switch)")
+        << QVariant(true) << QStringList { "keydown", "shift", "key", "%L", "keyup", "shift" } << 0 << QString();
+    QTest::newRow("Ctrl then Shift") << QVariant(true) << QStringList { "keydown", "%L", "key", "shift", "keyup", "%L" }
+                                     << 0 << QString();
+    QTest::newRow("Caps Lock as Ctrl") << QVariant(true) << QStringList { "key", "%C" } << 1
+                                       << QStringLiteral("ctrl:nocaps");
+    QTest::newRow("without the setting") << QVariant() << leftTap << 0 << QString();
+    QTest::newRow("switched off") << QVariant(false) << leftTap << 0 << QString();
 }
 
 void TestHotkey::ctrlTap()
@@ -438,6 +474,7 @@ void TestHotkey::ctrlTap()
     QFETCH(QVariant, enableCtrlTap);
     QFETCH(QStringList, gesture);
     QFETCH(int, taps);
+    QFETCH(QString, xkbOption);
 
     // The keycodes themselves: xdotool types the keysym Control_R along with Control_L.
     std::unique_ptr<Display, int (*)(Display *)> display(XOpenDisplay(fixture.x().display().toLatin1().constData()),
@@ -445,6 +482,10 @@ void TestHotkey::ctrlTap()
     QVERIFY(display);
     gesture.replaceInStrings(QStringLiteral("%L"), QString::number(XKeysymToKeycode(display.get(), XK_Control_L)));
     gesture.replaceInStrings(QStringLiteral("%R"), QString::number(XKeysymToKeycode(display.get(), XK_Control_R)));
+    gesture.replaceInStrings(QStringLiteral("%C"), QString::number(XKeysymToKeycode(display.get(), XK_Caps_Lock)));
+    auto keymap = qScopeGuard([&] { setKeymap(QStringLiteral("us"), QString()); });
+    if (!xkbOption.isEmpty())
+        QVERIFY(setKeymap(QStringLiteral("us"), xkbOption));
 
     QVariantMap settings;
     if (enableCtrlTap.isValid())
@@ -464,15 +505,52 @@ void TestHotkey::ctrlTap()
     QCOMPARE(run->waitForExit(15000), 0);
 }
 
-void TestHotkey::hotkeyWithoutAKeyGrabsNothing()
+void TestHotkey::keyboardWithoutLatinLetters_data()
 {
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<QString>("typed");
+
+    // On the Russian layout the key of M carries the soft sign.
+    QTest::newRow("Russian only") << "ru" << "ctrl+alt+Cyrillic_softsign";
+    QTest::newRow("US and Russian") << "us,ru" << "ctrl+alt+m";
+}
+
+void TestHotkey::keyboardWithoutLatinLetters()
+{
+    QFETCH(QString, layout);
+    QFETCH(QString, typed);
+
+    auto keymap = qScopeGuard([&] { setKeymap(QStringLiteral("us"), QString()); });
+    QVERIFY(setKeymap(layout, QString()));
+    auto run = fixture.startService({ QStringLiteral("--debug") });
+    QVERIFY2(pressUntilStarted(*run, QPoint(420, 260), typed), qPrintable(run->lines().join(QLatin1Char('\n'))));
+    QCOMPARE(run->linesContaining(QStringLiteral("has no key")), QStringList());
+    QVERIFY(run->sendSignal(SIGTERM));
+    QCOMPARE(run->waitForExit(15000), 0);
+}
+
+void TestHotkey::noKeyGrabbed_data()
+{
+    QTest::addColumn<QString>("hotkey");
+    QTest::addColumn<QString>("line");
+
     // No key of the server's keyboard makes F35: a grab of keycode 0 would take every key with these
     // modifiers from all other programs.
-    fixture.writeSettings({ { QStringLiteral("hotkey"), QStringLiteral("Ctrl+Alt+F35") } });
-    auto run = fixture.startService({});
-    const QString noKey = QStringLiteral("The hotkey Ctrl+Alt+F35 has no key on this keyboard");
-    QCOMPARE(run->waitForLine(noKey, 15000), noKey);
+    QTest::newRow("a hotkey the keyboard lacks")
+        << "Ctrl+Alt+F35" << "The hotkey Ctrl+Alt+F35 has no key on this keyboard";
+    QTest::newRow("no hotkey wanted") << "" << "No hotkey is set (the hotkey setting is empty): no key is grabbed";
+}
 
+void TestHotkey::noKeyGrabbed()
+{
+    QFETCH(QString, hotkey);
+    QFETCH(QString, line);
+
+    fixture.writeSettings({ { QStringLiteral("hotkey"), hotkey }, { QStringLiteral("enableCtrlTap"), true } });
+    auto run = fixture.startService({ QStringLiteral("--debug") });
+    QCOMPARE(run->waitForLine(line, 15000), line);
+
+    // Ctrl+Alt+M is left to other programs, and the other triggers work.
     QProcess holder;
     holder.setProcessEnvironment(fixture.x().environment());
     holder.start(builtProgram(QStringLiteral("hotkeyholder")), QStringList());
@@ -480,8 +558,14 @@ void TestHotkey::hotkeyWithoutAKeyGrabsNothing()
     QCOMPARE(holder.readLine().trimmed(), QByteArray("grabbed"));
     holder.kill();
     holder.waitForFinished(5000);
+    QVERIFY(xdotool(xdotoolMove(QPoint(640, 400)) << QStringLiteral("key") << QStringLiteral("Control_L")));
+    QVERIFY(waitForCount(*run, StartedLine + pointText(QPoint(640, 400)), 1));
+    QVERIFY(xdotool(shakeGesture(500)));
+    QVERIFY(waitForCount(*run, QStringLiteral("Mouse shake detected"), 1));
+
     QVERIFY(run->sendSignal(SIGTERM));
     QCOMPARE(run->waitForExit(15000), 0);
+    QCOMPARE(run->linesContaining(line).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestHotkey)

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "hotkey.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+// The service's X11 trigger thread. On a connection of its own it takes the display's service
+// selection (the newest service wins), grabs the hotkey (retrying while a replaced service lets go
+// of it), and watches XInput 2 for a tap of Ctrl alone and for pointer motion that wakes a resting
+// shake poll. Its blocking event loop never holds up Qt's.
+class HotkeyListener final {
+public:
+    struct Settings {
+        std::optional<Hotkey::Combination> hotkey; // none: the user wants no hotkey
+        bool ctrlTap = false;
+        bool debug = false;
+    };
+    // What the listener reports, called on its own thread.
+    struct Host {
+        std::function<void(const QString &what)> trigger; // the hotkey or a Ctrl tap, to play at the pointer
+        std::function<void()> pointerMoved;
+        std::function<void()> motionEventsSelected; // pointerMoved will be called from now on
+        std::function<void()> newerServiceTookOver; // the listener has let go of everything
+    };
+
+    HotkeyListener(const Settings &settings, const Host &host);
+
+    // Runs until a newer service takes over; returns at once when no X display opens.
+    void run();
+
+private:
+    Settings settings;
+    Host host;
+};
