@@ -57,9 +57,9 @@ private:
     {
         bool ok = false;
         fixture.x().run(QStringLiteral("setxkbmap"),
-                        { QStringLiteral("-layout"), layout, QStringLiteral("-option"), QString(),
-                          QStringLiteral("-option"), option },
-                        &ok);
+            { QStringLiteral("-layout"), layout, QStringLiteral("-option"), QString(), QStringLiteral("-option"),
+                option },
+            &ok);
         return ok;
     }
     // The hotkey thread places its grab shortly after start; press until one press gets through
@@ -454,9 +454,11 @@ void TestHotkey::ctrlTap_data()
     QTest::newRow("left Ctrl tapped") << QVariant(true) << leftTap << 1 << QString();
     QTest::newRow("right Ctrl tapped") << QVariant(true) << QStringList { "key", "%R" } << 1 << QString();
     QTest::newRow("Ctrl+C") << QVariant(true) << QStringList { "key", "ctrl+c" } << 0 << QString();
-    QTest::newRow("Ctrl held 700 ms") << QVariant(true) << QStringList { "keydown", "%L", "sleep", "0.7", "keyup", "%L" }
-                                      << 0 << QString();
-    QTest::newRow("Ctrl+click") << QVariant(true) << QStringList { "keydown", "%L", "click", "1", "keyup", "%L" } << 0 << QString();
+    QTest::newRow("Ctrl held 700 ms") << QVariant(true)
+                                      << QStringList { "keydown", "%L", "sleep", "0.7", "keyup", "%L" } << 0
+                                      << QString();
+    QTest::newRow("Ctrl+click") << QVariant(true) << QStringList { "keydown", "%L", "click", "1", "keyup", "%L" } << 0
+                                << QString();
     QTest::newRow("Ctrl with a button held")
         << QVariant(true) << QStringList { "mousedown", "1", "key", "%L", "mouseup", "1" } << 0 << QString();
     QTest::newRow("Shift then Ctrl (a layout switch)")
@@ -511,8 +513,10 @@ void TestHotkey::keyboardWithoutLatinLetters_data()
     QTest::addColumn<QString>("typed");
 
     // On the Russian layout the key of M carries the soft sign.
-    QTest::newRow("Russian only") << "ru" << "ctrl+alt+Cyrillic_softsign";
-    QTest::newRow("US and Russian") << "us,ru" << "ctrl+alt+m";
+    QTest::newRow("Russian only") << "ru"
+                                  << "ctrl+alt+Cyrillic_softsign";
+    QTest::newRow("US and Russian") << "us,ru"
+                                    << "ctrl+alt+m";
 }
 
 void TestHotkey::keyboardWithoutLatinLetters()
@@ -536,9 +540,10 @@ void TestHotkey::noKeyGrabbed_data()
 
     // No key of the server's keyboard makes F35: a grab of keycode 0 would take every key with these
     // modifiers from all other programs.
-    QTest::newRow("a hotkey the keyboard lacks")
-        << "Ctrl+Alt+F35" << "The hotkey Ctrl+Alt+F35 has no key on this keyboard";
-    QTest::newRow("no hotkey wanted") << "" << "No hotkey is set (the hotkey setting is empty): no key is grabbed";
+    QTest::newRow("a hotkey the keyboard lacks") << "Ctrl+Alt+F35"
+                                                 << "The hotkey Ctrl+Alt+F35 has no key on this keyboard";
+    QTest::newRow("no hotkey wanted") << ""
+                                      << "No hotkey is set (the hotkey setting is empty): no key is grabbed";
 }
 
 void TestHotkey::noKeyGrabbed()

@@ -11,12 +11,22 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QLibraryInfo>
+#include <QScopeGuard>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
 #include <csignal>
 #include <memory>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -86,6 +96,9 @@ private slots:
     void help();
     void earlySignals_data();
     void earlySignals();
+    void signalsWhileXServerHangs_data();
+    void signalsWhileXServerHangs();
+    void logReaderGone();
     void startsAndStops_data();
     void startsAndStops();
     void reloadOnSigusr1_data();
@@ -261,6 +274,89 @@ void TestServiceProcess::earlySignals()
         }
         QCOMPARE(service.waitForExit(10000), 0);
     }
+}
+
+void TestServiceProcess::signalsWhileXServerHangs_data()
+{
+    QTest::addColumn<QList<int>>("signalNumbers"); // sent one after another
+
+    QTest::newRow("SIGTERM") << QList<int> { SIGTERM };
+    QTest::newRow("SIGINT") << QList<int> { SIGINT };
+    QTest::newRow("SIGUSR1, then SIGTERM") << QList<int> { SIGUSR1, SIGTERM };
+}
+
+void TestServiceProcess::signalsWhileXServerHangs()
+{
+    QFETCH(QList<int>, signalNumbers);
+
+    // An "X server" on loopback that takes the connection and never answers.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    QVERIFY(listener >= 0);
+    auto closeListener = qScopeGuard([&] { ::close(listener); });
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int number = 4300;
+    for (; number < 4400; ++number) {
+        address.sin_port = htons(quint16(6000 + number));
+        if (::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0)
+            break;
+    }
+    QVERIFY(number < 4400 && ::listen(listener, 4) == 0);
+
+    QProcessEnvironment environment = server->environment();
+    environment.insert(QStringLiteral("DISPLAY"), QStringLiteral("127.0.0.1:%1").arg(number));
+    ProgramRun service(builtProgram(QStringLiteral("glintor-service")), {}, environment);
+    pollfd waiting { listener, POLLIN, 0 };
+    QCOMPARE(::poll(&waiting, 1, 10000), 1);
+    const int connection = ::accept(listener, nullptr, nullptr);
+    auto closeConnection = qScopeGuard([&] { ::close(connection); });
+
+    for (const int sig : signalNumbers) {
+        QTest::qWait(200);
+        QCOMPARE(service.process().state(), QProcess::Running);
+        QVERIFY(service.sendSignal(sig));
+    }
+    QCOMPARE(service.waitForExit(5000), 0);
+}
+
+void TestServiceProcess::logReaderGone()
+{
+    // Standard error into a pipe whose reader goes away, as when a terminal or log reader closes.
+    QTemporaryDir folder;
+    const QByteArray fifo = QFile::encodeName(folder.filePath(QStringLiteral("log")));
+    QCOMPARE(::mkfifo(fifo.constData(), 0600), 0);
+    int reader = ::open(fifo.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    QVERIFY(reader >= 0);
+    auto closeReader = qScopeGuard([&] { ::close(reader); });
+    QProcess service;
+    service.setProcessEnvironment(server->environment());
+    service.setStandardErrorFile(QFile::decodeName(fifo));
+    service.start(builtProgram(QStringLiteral("glintor-service")), { QStringLiteral("--debug") });
+    QVERIFY(service.waitForStarted(5000));
+    QByteArray read;
+    QDeadlineTimer deadline(15000);
+    while (!read.contains("Glintor") && !deadline.hasExpired()) {
+        char buffer[256];
+        const ssize_t n = ::read(reader, buffer, sizeof(buffer));
+        if (n > 0)
+            read.append(buffer, int(n));
+        else
+            QThread::msleep(20);
+    }
+    QVERIFY2(read.contains("Glintor"), read.constData());
+    closeReader.dismiss();
+    ::close(reader);
+
+    // Each signal logs a line in debug mode: a write into the broken pipe.
+    for (int i = 0; i < 3; ++i)
+        ::kill(pid_t(service.processId()), SIGUSR1);
+    QTest::qWait(500);
+    QCOMPARE(service.state(), QProcess::Running);
+    ::kill(pid_t(service.processId()), SIGTERM);
+    QVERIFY(service.waitForFinished(10000));
+    QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(service.exitCode(), 0);
 }
 
 void TestServiceProcess::startsAndStops_data()
