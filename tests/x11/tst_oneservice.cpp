@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QThread>
 #include <QtTest>
 
 #include <csignal>
@@ -88,8 +89,11 @@ void TestOneService::newestWins()
         for (int i = 0; i < count; ++i) {
             runs.push_back(std::make_unique<ProgramRun>(builtProgram(QStringLiteral("glintor-service")),
                 QStringList { QStringLiteral("--debug") }, fixture.environment()));
-            if (atOnce)
+            if (atOnce) {
+                // A few milliseconds apart, a different gap each round.
+                QThread::msleep(unsigned(round % 8));
                 continue;
+            }
             // Each one holds the hotkey as soon as the one before it has gone.
             QVERIFY2(pressHotkeyUntil(fixture.x(), *runs.back(), Pressed), qPrintable(runs.back()->lines().join('\n')));
             if (i > 0)
