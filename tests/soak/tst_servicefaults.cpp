@@ -181,7 +181,8 @@ void TestServiceFaults::terminateAtRandomMoments()
             QVERIFY(ok);
             const int before = countLines(run, StartedLine);
             QVERIFY(fixture.x().xdotool({ QStringLiteral("keydown"), QStringLiteral("ctrl+alt+m") }));
-            QVERIFY(waitForCount(run, StartedLine, before + 3, 10000));
+            // Held, the combination plays once; its repeats keep coming.
+            QVERIFY(waitForCount(run, StartedLine, before + 1, 10000));
         }
 
         // The random moment itself: a pause is the point here, not a wait for something.
@@ -246,9 +247,10 @@ void TestServiceFaults::xServerDies()
         xenv.insert(QStringLiteral("DISPLAY"), server.display());
         QProcess xdotool;
         xdotool.setProcessEnvironment(xenv);
+        const int before = countLines(run, StartedLine);
         xdotool.start(QStringLiteral("xdotool"), { QStringLiteral("keydown"), QStringLiteral("ctrl+alt+m") });
         QVERIFY(xdotool.waitForFinished(10000));
-        QVERIFY(waitForCount(run, StartedLine, countLines(run, StartedLine) + 2, 10000));
+        QVERIFY(waitForCount(run, StartedLine, before + 1, 10000));
     }
 
     const QStringList linesBefore = run.lines();

@@ -90,8 +90,8 @@ private slots:
 
     void gestures_data();
     void gestures();
-    void waylandOnlyKeepsShake_data();
-    void waylandOnlyKeepsShake();
+    void displayOptionServesEveryTrigger_data();
+    void displayOptionServesEveryTrigger();
     void shakeAfterRest_data();
     void shakeAfterRest();
 
@@ -191,7 +191,7 @@ void TestShake::gestures()
     QCOMPARE(run->waitForExit(15000), 0);
 }
 
-void TestShake::waylandOnlyKeepsShake_data()
+void TestShake::displayOptionServesEveryTrigger_data()
 {
     QTest::addColumn<bool>("debug");
 
@@ -199,12 +199,12 @@ void TestShake::waylandOnlyKeepsShake_data()
     QTest::newRow("quiet") << false;
 }
 
-void TestShake::waylandOnlyKeepsShake()
+void TestShake::displayOptionServesEveryTrigger()
 {
     QFETCH(bool, debug);
-    const QString noDisplay = QStringLiteral("XOpenDisplay failed: cannot register global hotkey");
 
-    // No X display for the hotkey thread; Qt still draws on the private server through -display.
+    // Only -display names the X server: the hotkey thread uses it as Qt does, and the shake goes on
+    // working beside the hotkey.
     QProcessEnvironment env = fixture.environment();
     env.remove(QStringLiteral("DISPLAY"));
     env.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("wayland-test"));
@@ -213,15 +213,15 @@ void TestShake::waylandOnlyKeepsShake()
         arguments << QStringLiteral("--debug");
     auto run = ServiceFixture::startService(arguments, env);
 
-    if (debug)
-        QCOMPARE(run->waitForLine(noDisplay, 15000), noDisplay);
+    QVERIFY(pressHotkeyUntil(fixture.x(), *run, QStringLiteral("Animation started")));
+    QVERIFY(waitForCount(*run, QStringLiteral("Animation finished"), 1));
     QVERIFY(fixture.x().xdotool(shakeGesture(400)));
     QVERIFY(waitForCount(*run, QStringLiteral("Mouse shake detected (alternations= 3 ) at position: "), 1));
-    QVERIFY(waitForCount(*run, QStringLiteral("Animation finished"), 1));
+    QVERIFY(waitForCount(*run, QStringLiteral("Animation finished"), 2));
 
     QVERIFY(run->sendSignal(SIGTERM));
     QCOMPARE(run->waitForExit(15000), 0);
-    QCOMPARE(run->linesContaining(noDisplay).size(), debug ? 1 : 0);
+    QCOMPARE(run->linesContaining(QStringLiteral("XOpenDisplay failed")), QStringList());
 }
 
 void TestShake::shakeAfterRest_data()
