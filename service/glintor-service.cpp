@@ -8,11 +8,14 @@
 #include "glintorsettings.h"
 #include "globalkeyhandler.h"
 #include "hotkey.h"
+#include "locatebus.h"
+#include "locateinterface.h"
 #include "translationloader.h"
 #include "x11support.h"
 
 #include <QApplication>
 #include <QCursor>
+#include <QDBusConnection>
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QFile>
@@ -449,6 +452,10 @@ static int runService(int &argc, char **argv)
     GlobalKeyHandler keyHandler(&overlay);
     g_keyHandler = &keyHandler;
     app.installEventFilter(&keyHandler);
+
+    // glintor-locate, desktop shortcuts and scripts reach the service over the session bus.
+    LocateInterface locateInterface(&overlay);
+    locateInterface.registerOn(QDBusConnection::sessionBus(), LocateBus::serviceName());
 
     const TriggerSettings triggers = readTriggerSettings();
     {
