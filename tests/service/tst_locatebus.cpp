@@ -2,7 +2,6 @@
 
 #include "locatebus.h"
 
-#include <QRegularExpression>
 #include <QtTest>
 
 class TestLocateBus final : public QObject {
@@ -13,53 +12,34 @@ private slots:
     {
         QTest::addColumn<QString>("display");
         QTest::addColumn<QString>("waylandDisplay");
-        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("element"); // the name after "org.glintor.Glintor."
 
-        const QString local0 = QStringLiteral("org.glintor.Glintor.x11_0");
-        QTest::newRow(":0") << ":0"
-                            << "" << local0;
-        QTest::newRow(":0.0, another screen of the same server") << ":0.0"
-                                                                 << "" << local0;
-        QTest::newRow("unix:0") << "unix:0"
-                                << "" << local0;
-        QTest::newRow("unix/:0.1") << "unix/:0.1"
-                                   << "" << local0;
-        QTest::newRow("X and Wayland: X wins") << ":0"
-                                               << "wayland-0" << local0;
-        QTest::newRow(":12") << ":12"
-                             << ""
-                             << "org.glintor.Glintor.x11_12";
-        QTest::newRow("remote host") << "host.example:0"
-                                     << ""
-                                     << "org.glintor.Glintor.x11_host_2eexample_3a0";
-        QTest::newRow("IPv6 host") << "[::1]:3.0"
-                                   << ""
-                                   << "org.glintor.Glintor.x11__5b_3a_3a1_5d_3a3";
-        QTest::newRow("Wayland only") << ""
-                                      << "wayland-1"
-                                      << "org.glintor.Glintor.wayland_wayland_2d1";
-        QTest::newRow("underscore kept apart") << ""
-                                               << "a_2d"
-                                               << "org.glintor.Glintor.wayland_a_5f2d";
-        QTest::newRow("no display") << ""
-                                    << ""
-                                    << "";
+        const auto row = [](const char *tag, const char *x11, const char *wayland, const char *element) {
+            QTest::newRow(tag) << QString(x11) << QString(wayland) << QString(element);
+        };
+        row(":0", ":0", "", "x11_0");
+        row(":0.1, another screen of the same server", ":0.1", "", "x11_0");
+        row("unix:0", "unix:0", "", "x11_0");
+        row("unix/:0.0", "unix/:0.0", "", "x11_0");
+        row("X and Wayland: X wins", ":0", "wayland-0", "x11_0");
+        row(":12", ":12", "", "x11_12");
+        row("remote host", "host.example:0.0", "", "x11_host_2eexample_3a0");
+        row("IPv6 host", "[::1]:3", "", "x11__5b_3a_3a1_5d_3a3");
+        row("Wayland only", "", "wayland-1", "wayland_wayland_2d1");
+        row("an underscore kept apart from an escape", "", "a_2d", "wayland_a_5f2d");
+        row("a name too long for the bus", "",
+            "/run/user/1000/wayland-0/////////////////////////////////////"
+            "////////////////////////////////////////////////////////////////////////////////////////////////",
+            "wayland_hc6b06bc75836a12f02d97c5f0481be81098c4fce");
+        row("no display", "", "", "");
     }
     void serviceName()
     {
         QFETCH(QString, display);
         QFETCH(QString, waylandDisplay);
-        QFETCH(QString, name);
-        QCOMPARE(LocateBus::serviceName(display, waylandDisplay), name);
-    }
-
-    void longNamesStayValid()
-    {
-        const QString name = LocateBus::serviceName(QString(), QString(300, QLatin1Char('/')));
-        QVERIFY(name.size() <= 255);
-        QVERIFY(QRegularExpression(QStringLiteral("^org\\.glintor\\.Glintor\\.wayland_h[0-9a-f]{40}$"))
-                    .match(name)
-                    .hasMatch());
+        QFETCH(QString, element);
+        QCOMPARE(LocateBus::serviceName(display, waylandDisplay),
+            element.isEmpty() ? QString() : QStringLiteral("org.glintor.Glintor.") + element);
     }
 };
 
