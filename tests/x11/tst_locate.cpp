@@ -4,6 +4,7 @@
 #include "imagecheck.h"
 #include "servicefixture.h"
 #include "sessionbus.h"
+#include "soaksupport.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -17,13 +18,6 @@ namespace {
 
 const QString StartedLine = QStringLiteral("Animation started at position: ");
 const QString FinishedLine = QStringLiteral("Animation finished");
-
-qint64 residentKb(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    const QByteArray text = status.open(QIODevice::ReadOnly) ? status.readAll() : QByteArray();
-    return text.mid(text.indexOf("VmRSS:") + 6).trimmed().split(' ').value(0).toLongLong();
-}
 
 } // namespace
 
@@ -224,7 +218,8 @@ void TestLocate::floodRestartsOneAnimation()
     const QDBusMessage call = callTo(fixture.x(), QStringLiteral("Locate"));
     QCOMPARE(connection.call(call).type(), QDBusMessage::ReplyMessage);
     QVERIFY(waitForCount(*run, FinishedLine, 1));
-    const qint64 residentBefore = residentKb(run->pid());
+    const qint64 residentBefore = Soak::statusField(run->pid(), "VmRSS");
+    QVERIFY(residentBefore > 0);
 
     for (int i = 0; i < 1000; ++i)
         QVERIFY(connection.send(call));
@@ -237,7 +232,7 @@ void TestLocate::floodRestartsOneAnimation()
     QVERIFY(waitForCount(*run, FinishedLine, 2));
     QCOMPARE(countLines(*run, StartedLine), 1002);
     QVERIFY2(countLines(*run, FinishedLine) <= 3, qPrintable(QString::number(countLines(*run, FinishedLine))));
-    QVERIFY2(residentKb(run->pid()) - residentBefore < 4096, qPrintable(QString::number(residentBefore)));
+    SOAK_VERIFY_RSS_GROWTH(residentBefore, Soak::statusField(run->pid(), "VmRSS"));
 
     QDBusMessage version
         = callTo(fixture.x(), QStringLiteral("Get"), QStringLiteral("org.freedesktop.DBus.Properties"));
