@@ -14,6 +14,11 @@
 //                                          press until the root window's pixel at the pointer
 //                                          changes (compositor included), first and warm presses,
 //                                          and its RSS idle and after the 1 + N animations
+//   locate   --count N --runs R [--service ...]
+//                                          glintor-locate seen from outside: from the command's
+//                                          exec until the root window's pixel at the pointer
+//                                          changes, the first call after the service started and
+//                                          warm calls; Ctrl+Alt+M measured the same way beside it
 //   startup  --runs N [--service ...]      glintor-service: exec to its event loop
 //   idle     --pid PID --xserver PID --seconds S
 //                                          wakeups and CPU of a resting service and its X server
@@ -54,8 +59,12 @@
 #include <functional>
 #include <vector>
 
+#include <spawn.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char **environ;
 
 namespace {
 
@@ -522,22 +531,34 @@ QRgb rootPixel(Display *display, const QPoint &at)
     return pixel;
 }
 
-// Presses Ctrl+Alt+M through XTEST, as a keyboard would, and returns the milliseconds until the root
-// window's pixel at the pointer differs from what it showed before: the service's hotkey thread,
-// its start of the animation, the window's map and first frame, and the compositor's work. Then
-// releases the keys and waits for the animation to end and the screen to show the background again.
-double timeKeypress(Display *display, QProcess &service, QByteArray &seen, const QPoint &pointer)
+// How an animation is asked for: Ctrl+Alt+M through XTEST, as a keyboard would, or glintor-locate
+// as a key binding of a window manager runs it.
+enum class Trigger { Keypress, Locate };
+
+// Starts the trigger and returns the milliseconds until the root window's pixel at the pointer
+// differs from what it showed before: for a key press the service's hotkey thread, for the command
+// its exec, start-up and bus call; then the start of the animation, the window's map and first
+// frame, and the compositor's work. Then waits for the animation to end and the screen to show the
+// background again.
+double timeTrigger(Display *display, QProcess &service, QByteArray &seen, const QPoint &pointer, Trigger trigger)
 {
     const KeyCode keys[] = { XKeysymToKeycode(display, XK_Control_L), XKeysymToKeycode(display, XK_Alt_L),
         XKeysymToKeycode(display, XK_m) };
     const QRgb background = rootPixel(display, pointer);
     const int finished = seen.count("Animation finished");
+    static const QByteArray locate = QFile::encodeName(QCoreApplication::applicationDirPath() + "/glintor-locate");
+    char *const arguments[] = { const_cast<char *>(locate.constData()), nullptr };
+    pid_t command = -1;
 
     QElapsedTimer timer;
     timer.start();
-    for (const KeyCode key : keys)
-        XTestFakeKeyEvent(display, key, True, CurrentTime);
-    XFlush(display);
+    if (trigger == Trigger::Keypress) {
+        for (const KeyCode key : keys)
+            XTestFakeKeyEvent(display, key, True, CurrentTime);
+        XFlush(display);
+    } else if (posix_spawn(&command, locate.constData(), nullptr, nullptr, arguments, environ) != 0) {
+        return -1;
+    }
     double latency = -1;
     while (timer.elapsed() < 5000) {
         if (rootPixel(display, pointer) != background) {
@@ -547,9 +568,15 @@ double timeKeypress(Display *display, QProcess &service, QByteArray &seen, const
         // A busy poll would take a core from the X server and the compositor.
         ::usleep(500);
     }
-    for (int k = 2; k >= 0; --k)
-        XTestFakeKeyEvent(display, keys[k], False, CurrentTime);
-    XFlush(display);
+    if (trigger == Trigger::Keypress) {
+        for (int k = 2; k >= 0; --k)
+            XTestFakeKeyEvent(display, keys[k], False, CurrentTime);
+        XFlush(display);
+    } else {
+        int status = 0;
+        if (::waitpid(command, &status, 0) != command || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            return -1;
+    }
 
     if (!waitForLines(service, seen, "Animation finished", finished + 1, 10000))
         return -1;
@@ -564,7 +591,8 @@ struct KeypressFigures {
     std::vector<double> idleRss, animatedRss, peakRss, first, warm;
 };
 
-bool measureKeypresses(const ServiceBuild &build, Display *display, int count, KeypressFigures &figures)
+bool measureKeypresses(const ServiceBuild &build, Display *display, int count, KeypressFigures &figures,
+    Trigger trigger = Trigger::Keypress)
 {
     QProcess service;
     QByteArray seen;
@@ -585,7 +613,7 @@ bool measureKeypresses(const ServiceBuild &build, Display *display, int count, K
 
     bool ok = true;
     for (int i = 0; i <= count && ok; ++i) {
-        const double latency = timeKeypress(display, service, seen, pointer);
+        const double latency = timeTrigger(display, service, seen, pointer, trigger);
         ok = latency >= 0;
         if (i == 0)
             figures.first.push_back(latency);
@@ -596,7 +624,8 @@ bool measureKeypresses(const ServiceBuild &build, Display *display, int count, K
     figures.peakRss.push_back(statusKb(pid, "VmHWM"));
     stopService(service);
     if (!ok)
-        std::fprintf(stderr, "%s: a press drew nothing at the pointer within 5 s\n", qPrintable(build.path));
+        std::fprintf(stderr, "%s: a %s drew nothing at the pointer within 5 s\n", qPrintable(build.path),
+            trigger == Trigger::Keypress ? "press" : "glintor-locate call");
     return ok;
 }
 
@@ -632,6 +661,52 @@ int runKeypress(const std::vector<ServiceBuild> &builds, int count, int runs)
                 .arg(ms(median(f.first)))
                 .arg(ms(median(f.warm)))
                 .arg(ms(worst(f.warm))));
+    }
+    return 0;
+}
+
+int runLocate(const std::vector<ServiceBuild> &builds, int count, int runs)
+{
+    writeSettings(Effects[1]); // red rings: the first frame is red at the pointer
+    Display *display = XOpenDisplay(nullptr);
+    int event, error, major, minor;
+    if (!display || !XTestQueryExtension(display, &event, &error, &major, &minor)) {
+        std::fprintf(stderr, "locate needs an X server with XTEST\n");
+        return 1;
+    }
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+        std::fprintf(stderr, "locate needs a session bus (DBUS_SESSION_BUS_ADDRESS)\n");
+        return 1;
+    }
+    // Fresh services for each trigger, taking turns, so that each first call meets a service that
+    // has just started.
+    const Trigger triggers[] = { Trigger::Locate, Trigger::Keypress };
+    std::vector<KeypressFigures> figures(builds.size() * 2);
+    for (int run = 0; run < runs; ++run) {
+        for (size_t b = 0; b < builds.size(); ++b) {
+            for (int t = 0; t < 2; ++t) {
+                if (!measureKeypresses(builds[b], display, count, figures[b * 2 + t], triggers[t]))
+                    return 1;
+            }
+        }
+    }
+    XCloseDisplay(display);
+
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    for (size_t b = 0; b < builds.size(); ++b) {
+        for (int t = 0; t < 2; ++t) {
+            const KeypressFigures &f = figures[b * 2 + t];
+            out(QStringLiteral("| %1 | %2×%3 | %4 | %5 | %6 | %7 / %8 |")
+                    .arg(builds[b].label)
+                    .arg(screen.width())
+                    .arg(screen.height())
+                    .arg(triggers[t] == Trigger::Locate ? QStringLiteral("glintor-locate")
+                                                        : QStringLiteral("Ctrl+Alt+M"))
+                    .arg(ms(median(f.first)))
+                    .arg(QStringLiteral("%1 × %2").arg(runs).arg(count))
+                    .arg(ms(median(f.warm)))
+                    .arg(ms(worst(f.warm))));
+        }
     }
     return 0;
 }
@@ -686,7 +761,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QCommandLineParser parser;
     parser.addPositionalArgument(
-        QStringLiteral("mode"), QStringLiteral("regions, paint, cpu, latency, keypress, startup or idle"));
+        QStringLiteral("mode"), QStringLiteral("regions, paint, cpu, latency, keypress, locate, startup or idle"));
     const QCommandLineOption effect(
         QStringLiteral("effect"), QStringLiteral("Effect and colour."), QStringLiteral("name"));
     const QCommandLineOption repeat(
@@ -728,6 +803,9 @@ int main(int argc, char *argv[])
         return runLatency(parser.value(count).toInt());
     if (mode == QLatin1String("keypress"))
         return runKeypress(
+            serviceBuilds(parser.values(service)), parser.value(count).toInt(), parser.value(runs).toInt());
+    if (mode == QLatin1String("locate"))
+        return runLocate(
             serviceBuilds(parser.values(service)), parser.value(count).toInt(), parser.value(runs).toInt());
     if (mode == QLatin1String("startup"))
         return runStartup(serviceBuilds(parser.values(service)), parser.value(runs).toInt());

@@ -14,8 +14,9 @@ others: three rings closing in on the pointer (white, red or rainbow), a burst
 of coloured dots, or a spray of small coloured stars.
 .
 The package holds the background service, run as the systemd user unit
-glintor.service or from an XDG autostart entry, and glintor-gui, a settings
-window.")
+glintor.service or from an XDG autostart entry, glintor-gui, a settings
+window, and glintor-locate, a command that plays the animation from any key
+binding through the service's session bus interface.")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The install scripts see CMAKE_INSTALL_PREFIX=/usr and a DESTDIR, so the unit and the entries name

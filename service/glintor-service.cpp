@@ -8,11 +8,14 @@
 #include "globalkeyhandler.h"
 #include "hotkey.h"
 #include "hotkeylistener.h"
+#include "locatebus.h"
+#include "locateinterface.h"
 #include "translationloader.h"
 #include "x11support.h"
 
 #include <QApplication>
 #include <QCursor>
+#include <QDBusConnection>
 #include <QDebug>
 #include <QFile>
 #include <QSettings>
@@ -292,6 +295,11 @@ static int runService(int &argc, char **argv)
     g_keyHandler = &keyHandler;
     app.installEventFilter(&keyHandler);
 
+    // glintor-locate, desktop shortcuts and scripts reach the service over the session bus. It takes
+    // the display's bus name once it is the display's service, so that the name goes with the
+    // selection to the newest service.
+    LocateInterface locateInterface(&overlay);
+
     {
         std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
         g_hotkeyGateOpen = true;
@@ -301,6 +309,13 @@ static int runService(int &argc, char **argv)
     host.pointerMoved = wakeShakePoll;
     host.motionEventsSelected = allowShakePollToSleep;
     host.newerServiceTookOver = handOverToNewerService;
+    host.becameDisplaysService = [locate = &locateInterface] {
+        std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
+        if (g_hotkeyGateOpen)
+            QMetaObject::invokeMethod(
+                locate, [locate] { locate->registerOn(QDBusConnection::sessionBus(), LocateBus::serviceName()); },
+                Qt::QueuedConnection);
+    };
     std::thread([listener = HotkeyListener(readTriggerSettings(), host)]() mutable { listener.run(); }).detach();
 
     if (g_debugMode)

@@ -111,6 +111,7 @@ void HotkeyListener::run()
     if (!display) {
         if (settings.debug)
             qWarning() << "XOpenDisplay failed: cannot register global hotkey";
+        host.becameDisplaysService();
         return;
     }
 
@@ -129,6 +130,7 @@ void HotkeyListener::run()
             selection.name().constData());
         break;
     }
+    host.becameDisplaysService();
     bool olderServiceAlive = selection.previousOwnerAlive();
 
     // With motion events to wake it, the shake poll may sleep while the pointer rests.

@@ -24,6 +24,8 @@ public:
         std::function<void()> pointerMoved;
         std::function<void()> motionEventsSelected; // pointerMoved will be called from now on
         std::function<void()> newerServiceTookOver; // the listener has let go of everything
+        // This is the display's one service now (or no X display answers, so none can be chosen).
+        std::function<void()> becameDisplaysService;
     };
 
     HotkeyListener(const Settings &settings, const Host &host);

@@ -81,6 +81,9 @@ void TestInstall::installedFile_data()
 
     QTest::newRow("service program") << "/usr/bin/glintor-service" << true;
     QTest::newRow("settings program") << "/usr/bin/glintor-gui" << true;
+    QTest::newRow("locate command") << "/usr/bin/glintor-locate" << true;
+    QTest::newRow("locate manual page") << "/usr/share/man/man1/glintor-locate.1.gz" << false;
+    QTest::newRow("AppStream metadata") << "/usr/share/metainfo/org.glintor.Glintor.metainfo.xml" << false;
     QTest::newRow("english catalogue") << "/usr/share/glintor/translations/glintor_en.qm" << false;
     QTest::newRow("version file") << "/usr/share/glintor/version.txt" << false;
     QTest::newRow("user unit") << "/usr/lib/systemd/user/glintor.service" << false;

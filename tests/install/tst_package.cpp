@@ -25,6 +25,7 @@ private slots:
     void installedPaths_data();
     void installedPaths();
     void conffiles();
+    void metainfoValidates();
     void lintianFindsNoError();
 
 private:
@@ -92,6 +93,7 @@ void TestPackage::dependency_data()
     QTest::newRow("Qt gui") << "libqt5gui5";
     QTest::newRow("Qt core") << "libqt5core5a";
     QTest::newRow("Xlib") << "libx11-6";
+    QTest::newRow("Qt D-Bus") << "libqt5dbus5";
 }
 
 void TestPackage::dependency()
@@ -113,6 +115,8 @@ void TestPackage::content_data()
 
     QTest::newRow("service program") << "./usr/bin/glintor-service";
     QTest::newRow("settings program") << "./usr/bin/glintor-gui";
+    QTest::newRow("locate command") << "./usr/bin/glintor-locate";
+    QTest::newRow("AppStream metadata") << "./usr/share/metainfo/org.glintor.Glintor.metainfo.xml";
     QTest::newRow("user unit") << "./usr/lib/systemd/user/glintor.service";
     QTest::newRow("desktop entry") << "./usr/share/applications/glintor-gui.desktop";
     QTest::newRow("autostart entry") << "./etc/xdg/autostart/glintor.desktop";
@@ -145,6 +149,8 @@ void TestPackage::installedPaths_data()
     QTest::newRow("desktop entry") << "/usr/share/applications/glintor-gui.desktop" << "Exec=/usr/bin/glintor-gui" << true;
     QTest::newRow("autostart entry") << "/etc/xdg/autostart/glintor.desktop" << "exec /usr/bin/glintor-service\"" << false;
     QTest::newRow("version") << "/usr/share/glintor/version.txt" << GLINTOR_VERSION << true;
+    QTest::newRow("AppStream release") << "/usr/share/metainfo/org.glintor.Glintor.metainfo.xml"
+                                       << "<release version=\"" GLINTOR_VERSION "\"" << false;
 }
 
 void TestPackage::installedPaths()
@@ -167,6 +173,14 @@ void TestPackage::conffiles()
     QVERIFY2(result.succeeded(), qPrintable(result.describe()));
     QCOMPARE(QString::fromUtf8(readFile(control + QStringLiteral("/conffiles"))).split('\n', Qt::SkipEmptyParts),
              QStringList { QStringLiteral("/etc/xdg/autostart/glintor.desktop") });
+}
+
+void TestPackage::metainfoValidates()
+{
+    const CommandResult validate = runCommand(QStringLiteral("appstreamcli"),
+        { QStringLiteral("validate"), QStringLiteral("--no-net"),
+            extracted + QStringLiteral("/usr/share/metainfo/org.glintor.Glintor.metainfo.xml") });
+    QVERIFY2(validate.succeeded(), qPrintable(validate.describe()));
 }
 
 void TestPackage::lintianFindsNoError()

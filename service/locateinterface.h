@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class Glintor;
+class QDBusConnection;
+
+// The service on the session bus, for commands bound in a window manager or a desktop's shortcut
+// settings (glintor-locate), scripts and accessibility tools: Locate() plays the animation at the
+// pointer as the hotkey does, ReloadSettings() rereads them as SIGUSR1 does. The methods take no
+// arguments: nothing a caller sends is run or stored.
+class LocateInterface final : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.glintor.Glintor")
+    Q_PROPERTY(QString Version READ version CONSTANT)
+
+public:
+    explicit LocateInterface(Glintor *overlay, QObject *parent = nullptr);
+
+    // Puts the object on connection and takes busName, from any older service of the display: the
+    // newest service answers, as it holds the display's hotkey. Returns whether both worked; says
+    // once why not (no session bus is no error: the other triggers work without one).
+    bool registerOn(QDBusConnection connection, const QString &busName);
+
+    QString version() const;
+
+public slots:
+    Q_SCRIPTABLE void Locate();
+    Q_SCRIPTABLE void ReloadSettings();
+
+private:
+    Glintor *overlay;
+};
