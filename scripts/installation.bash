@@ -14,7 +14,15 @@ service=$prefix/bin/glintor-service
 autostart_entry=$prefix/etc/xdg/autostart/glintor.desktop
 autostart_link=${XDG_CONFIG_HOME:-$HOME/.config}/autostart/glintor.desktop
 state=${XDG_STATE_HOME:-$HOME/.local/state}/glintor
-pidfile=$state/glintor-service.pid
+# A service started directly keeps its PID file and log per prefix, so that two installations never
+# stop or remove each other's. The default prefix keeps the names that were once every prefix's.
+if [[ "$prefix" == "$(realpath -ms -- "$HOME/.local")" ]]; then
+    instance=glintor-service
+else
+    instance=glintor-service-$(printf '%s' "$prefix" | sha256sum | cut -c1-12)
+fi
+pidfile=$state/$instance.pid
+logfile=$state/$instance.log
 
 # Fills "entries" with the record of the installation in $prefix (none: empty).
 read_record() {
@@ -42,19 +50,26 @@ quoted() {
     fi
 }
 
-# Stops the glintor-service that scripts/run started directly, without a user manager.
+# Stops the glintor-service that scripts/run started directly for this prefix, without a user manager.
 stop_direct_service() {
-    local pid
-    [[ -f "$pidfile" ]] || return 0
-    pid=$(cat "$pidfile")
-    # Only the process this installation started: the PID may have been reused since.
-    if [[ "$(readlink "/proc/$pid/exe" 2> /dev/null)" == "$service"* ]]; then
-        kill -TERM "$pid" 2> /dev/null || true
-        for _ in $(seq 50); do kill -0 "$pid" 2> /dev/null || break; sleep 0.1; done
-        if kill -0 "$pid" 2> /dev/null; then
-            kill -KILL "$pid" 2> /dev/null || true
+    local file pid exe
+    # Earlier versions kept one PID file for all prefixes: it is read too, and left alone while it
+    # names another installation's running service.
+    for file in "$pidfile" "$state/glintor-service.pid"; do
+        [[ -f "$file" ]] || continue
+        pid=$(cat "$file")
+        exe=$(readlink "/proc/$pid/exe" 2> /dev/null) || exe=
+        # Only the process this installation started: the PID may have been reused since.
+        if [[ "$exe" == "$service"* ]]; then
+            kill -TERM "$pid" 2> /dev/null || true
+            for _ in $(seq 50); do kill -0 "$pid" 2> /dev/null || break; sleep 0.1; done
+            if kill -0 "$pid" 2> /dev/null; then
+                kill -KILL "$pid" 2> /dev/null || true
+            fi
+            echo "Stopped glintor-service (PID $pid)"
+        elif [[ "$file" != "$pidfile" && "${exe##*/}" == glintor-service* ]]; then
+            continue
         fi
-        echo "Stopped glintor-service (PID $pid)"
-    fi
-    rm -f "$pidfile"
+        rm -f "$file"
+    done
 }

@@ -15,12 +15,22 @@ constexpr int ShakePollMs = 20;
 // A pointer that has not moved for this many polls (one second) lets the poll sleep.
 constexpr int RestingPollsBeforeSleep = 50;
 
-// A stored value outside the settings window's range (or one that is no number, which reads as 0)
-// is pulled into it, with a warning that names what was stored and what is used.
+// A stored number outside the settings window's range is pulled into it; text that is no number
+// gives the default, not 0, which would make the detector as touchy as it can be. Either way a
+// warning names what was stored and what is used.
 int readBounded(const QSettings &settings, const char *key, int fallback, GlintorSettings::IntRange range)
 {
     const QVariant stored = settings.value(QLatin1String(key));
-    const int value = stored.isValid() ? stored.toInt() : fallback;
+    if (!stored.isValid())
+        return fallback;
+    bool isNumber = false;
+    const int value = stored.toInt(&isNumber);
+    if (!isNumber) {
+        qWarning().noquote() << QStringLiteral("Setting %1=%2 is not a number; using %3")
+                                    .arg(QLatin1String(key), stored.toString())
+                                    .arg(fallback);
+        return fallback;
+    }
     const int used = qBound(range.minimum, value, range.maximum);
     if (used != value) {
         qWarning().noquote() << QStringLiteral("Setting %1=%2 is outside %3..%4; using %5")

@@ -81,6 +81,19 @@ struct ServiceGuard {
     }
 };
 
+// The service scripts/run started directly, as its output names it.
+struct DirectStart {
+    qint64 pid = 0;
+    QString log;
+};
+
+DirectStart directStart(const QByteArray &said)
+{
+    const QString text = QString::fromUtf8(said);
+    return { QRegularExpression("directly \\(PID (\\d+)\\)").match(text).captured(1).toLongLong(),
+        QRegularExpression("Its log: (.+)$", QRegularExpression::MultilineOption).match(text).captured(1) };
+}
+
 int differingPixels(const QImage &a, const QImage &b)
 {
     if (a.size() != b.size())
@@ -102,6 +115,7 @@ class TestRunScripts : public QObject
 private slots:
     void runAndUninstall_data();
     void runAndUninstall();
+    void twoPrefixesKeepApart();
     void demoWithoutDisplay();
     void installDepsWaitsForApt();
 };
@@ -186,7 +200,7 @@ void TestRunScripts::runAndUninstall()
                  qPrintable(made.join('\n')));
         QVERIFY2(made.contains("--user enable " + prefix + "/lib/systemd/user/glintor.service"), qPrintable(made.join('\n')));
         QVERIFY2(made.contains("--user restart glintor.service"), qPrintable(made.join('\n')));
-        QVERIFY(!QFileInfo::exists(state + "/glintor-service.pid"));
+        QCOMPARE(QDir(state).entryList({ "*.pid" }, QDir::Files), QStringList());
         // The next login: the unit is not enabled, so the autostart entry starts the program itself.
         // The program writes where gio did: into a file, as a pipe would close with gio.
         const CommandResult launch = runCommand("sh",
@@ -200,12 +214,13 @@ void TestRunScripts::runAndUninstall()
         run = runScript();
         QVERIFY2(run.succeeded(), qPrintable(run.describe()));
     } else {
-        guard.pid = QString::fromUtf8(readFile(state + "/glintor-service.pid")).trimmed().toLongLong();
+        const DirectStart started = directStart(run.out);
+        guard.pid = started.pid;
         QVERIFY(guard.pid > 0);
         QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(QStringLiteral("/proc/%1/exe").arg(guard.pid)).symLinkTarget(),
                                   prefix + "/bin/glintor-service", 20000);
-        QVERIFY2(said.contains(state + "/glintor-service.log"), qPrintable(said));
-        QTRY_VERIFY_WITH_TIMEOUT(readFile(state + "/glintor-service.log").contains("Glintor服务已启动"), 20000);
+        QVERIFY2(started.log.startsWith(state + "/glintor-service"), qPrintable(said));
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(started.log).contains("Glintor服务已启动"), 20000);
         // The installed service answers the hotkey on this display. Its hotkey thread may still be
         // taking the grab just after start-up, so the key is pressed until an animation starts.
         QElapsedTimer waited;
@@ -215,10 +230,10 @@ void TestRunScripts::runAndUninstall()
             QVERIFY(x.xdotool({ "mousemove", "300", "200", "key", "ctrl+alt+m" }));
             for (int i = 0; i < 20 && !animated; ++i) {
                 QThread::msleep(25);
-                animated = readFile(state + "/glintor-service.log").contains("Animation started at position: QPoint(300,200)");
+                animated = readFile(started.log).contains("Animation started at position: QPoint(300,200)");
             }
         }
-        QVERIFY2(animated, readFile(state + "/glintor-service.log").constData());
+        QVERIFY2(animated, readFile(started.log).constData());
     }
 
     // The undo command as printed, pasted into a shell.
@@ -246,6 +261,46 @@ void TestRunScripts::runAndUninstall()
     // Nothing in the prefix's name ran as a command.
     QDirIterator injected(home.path(), { "INJECTED" }, QDir::Files, QDirIterator::Subdirectories);
     QVERIFY(!injected.hasNext());
+}
+
+// Two prefixes, each with its service started directly on a display of its own: uninstalling one
+// stops only that one's service and removes only its log.
+void TestRunScripts::twoPrefixesKeepApart()
+{
+    XServer displays[2];
+    QTemporaryDir home;
+    QVERIFY(home.isValid());
+    const QString bin = home.filePath("fake-bin");
+    QVERIFY(QDir().mkpath(bin) && writeFakeSystemctl(bin));
+    const QString prefixes[2] = { home.filePath("first"), home.filePath("second") };
+    QProcessEnvironment environments[2];
+    DirectStart started[2];
+    ServiceGuard guards[2];
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(displays[i].isRunning());
+        environments[i] = scriptEnvironment(displays[i].environment(), home);
+        environments[i].insert("PATH", bin + ':' + environments[i].value("PATH"));
+        environments[i].insert("FAKE_SYSTEMCTL_STATUS", "1");
+        const CommandResult run
+            = runCommand(Scripts + "run", { "--no-build", "--prefix", prefixes[i] }, 120000, environments[i]);
+        QVERIFY2(run.succeeded(), qPrintable(run.describe()));
+        started[i] = directStart(run.out);
+        guards[i].pid = started[i].pid;
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(started[i].log).contains("Glintor服务已启动"), 20000);
+    }
+    QVERIFY2(started[0].log != started[1].log, qPrintable(started[0].log));
+
+    for (int i = 0; i < 2; ++i) {
+        const CommandResult uninstall
+            = runCommand(Scripts + "uninstall", { "--prefix", prefixes[i] }, 60000, environments[i]);
+        QVERIFY2(uninstall.succeeded(), qPrintable(uninstall.describe()));
+        QTRY_VERIFY_WITH_TIMEOUT(!processRuns(started[i].pid), 10000);
+        QVERIFY(!QFileInfo::exists(started[i].log));
+        if (i == 0) {
+            QVERIFY(processRuns(started[1].pid));
+            QVERIFY(readFile(started[1].log).contains("Glintor服务已启动"));
+        }
+    }
 }
 
 // Without a display, scripts/run installs and then shows every effect on a private X server,

@@ -336,9 +336,16 @@ void TestGlobalKeyHandler::shake_data()
     QTest::newRow("negative alternations is pulled up to 1")
         << QVariantMap { { "shakeAlternations", -2 } } << swings({ 480, 560, 570, 490 }) << every20ms(4)
         << QList<int> { 4 } << 1;
-    QTest::newRow("alternations that is not a number reads as 0, pulled up to 1")
-        << QVariantMap { { "shakeAlternations", "often" } } << swings({ 480, 400 }) << every20ms(2)
-        << QList<int> { 2 } << 1;
+    // Text that is not a number gives the default.
+    QTest::newRow("alternations \"three\" uses the default 3")
+        << QVariantMap { { "shakeAlternations", "three" } } << swings({ 480, 400, 480, 400 }) << every20ms(4)
+        << QList<int> { 4 } << 3;
+    QTest::newRow("distance \"80px\" uses the default 80: 50 px swings never trigger")
+        << QVariantMap { { "shakeDistance", "80px" } } << swings({ 450, 400, 450, 400, 450, 400 }) << every20ms(6)
+        << QList<int> {} << 0;
+    QTest::newRow("window \"1s\" uses the default 700: moves 200 ms apart still count")
+        << QVariantMap { { "shakeWindowMs", "1s" } } << swings({ 480, 400, 480, 400 })
+        << QList<qint64> { 0, 200, 400, 600 } << QList<int> { 4 } << 3;
     QTest::newRow("alternations 1 triggers at the first turn")
         << QVariantMap { { "shakeAlternations", 1 } } << swings({ 480, 560, 480, 400 }) << every20ms(4)
         << QList<int> { 3 } << 1;

@@ -1,8 +1,9 @@
 // Both programs against a settings store that is not what they expect: text where numbers belong,
 // negatives, the int extremes, empty values, binary garbage, a thousand unknown keys, a folder
 // where the file belongs, a file nobody may read. Both start, use what Qt's conversions give (the
-// defaults where a key cannot be read; the service pulls shake values into the settings window's
-// ranges and says so), never crash, and never write the store they only read.
+// defaults where a key cannot be read; the service pulls shake numbers into the settings window's
+// ranges, takes the default for a shake value that is no number, and says so), never crash, and
+// never write the store they only read.
 
 #include "fakesystemctl.h"
 #include "glintor-gui.h"
@@ -41,6 +42,8 @@ struct Reading {
     int shakeDistance = 80;
     int shakeWindowMs = 700;
     int shakeAlternations = 3;
+    // Shake keys whose text is no number: the service uses their defaults instead of the 0 above.
+    QStringList notNumbers;
 };
 
 // What the settings window shows for a reading: a combo box has no selection for an index outside
@@ -100,29 +103,36 @@ QString describe(const Shown &s)
         .arg(s.shakeAlternations);
 }
 
-// The service pulls a shake value outside the settings window's range into it, with one warning
-// each; written here as "<key> using <value>".
+// The service pulls a shake value outside the settings window's range into it and takes the
+// default for one that is no number, with one warning each; written here as
+// "<key> outside, using <value>" and "<key> not a number, using <value>".
 QStringList expectedWarnings(const Reading &r)
 {
     QStringList warnings;
-    const auto check = [&warnings](const char *key, int value, int minimum, int maximum) {
-        if (value < minimum || value > maximum)
-            warnings << QStringLiteral("%1 using %2").arg(QLatin1String(key)).arg(qBound(minimum, value, maximum));
+    const auto check = [&](const char *key, int value, int minimum, int maximum, int fallback) {
+        if (r.notNumbers.contains(QLatin1String(key)))
+            warnings << QStringLiteral("%1 not a number, using %2").arg(QLatin1String(key)).arg(fallback);
+        else if (value < minimum || value > maximum)
+            warnings
+                << QStringLiteral("%1 outside, using %2").arg(QLatin1String(key)).arg(qBound(minimum, value, maximum));
     };
-    check("shakeDistance", r.shakeDistance, 10, 1000);
-    check("shakeWindowMs", r.shakeWindowMs, 100, 5000);
-    check("shakeAlternations", r.shakeAlternations, 1, 10);
+    check("shakeDistance", r.shakeDistance, 10, 1000, 80);
+    check("shakeWindowMs", r.shakeWindowMs, 100, 5000, 700);
+    check("shakeAlternations", r.shakeAlternations, 1, 10, 3);
     return warnings;
 }
 
-// The unhealthy lines with each range warning written as expectedWarnings does; others stay as they are.
-QStringList asRangeWarnings(const QStringList &lines)
+// The unhealthy lines with each shake warning written as expectedWarnings does; others stay as they are.
+QStringList asShakeWarnings(const QStringList &lines)
 {
-    static const QRegularExpression warning(QStringLiteral("^warning\\|Setting (\\w+)=.* is outside \\d+\\.\\.\\d+; using (\\d+)$"));
+    static const QRegularExpression warning(
+        QStringLiteral("^warning\\|Setting (\\w+)=.* is (outside|not a number)(?: \\d+\\.\\.\\d+)?; using (\\d+)$"));
     QStringList result;
     for (const QString &line : lines) {
         const QRegularExpressionMatch match = warning.match(line);
-        result << (match.hasMatch() ? match.captured(1) + QStringLiteral(" using ") + match.captured(2) : line);
+        result << (match.hasMatch()
+                ? QStringLiteral("%1 %2, using %3").arg(match.captured(1), match.captured(2), match.captured(3))
+                : line);
     }
     return result;
 }
@@ -198,6 +208,7 @@ void TestBadSettings::addRows()
     r.shakeDistance = 0;
     r.shakeWindowMs = 0;
     r.shakeAlternations = 0;
+    r.notNumbers = QStringList { "shakeDistance", "shakeWindowMs", "shakeAlternations" };
     QTest::newRow("words where numbers belong")
         << Store::File
         << general("colorMode=red\nanimationEffect=stars\nenableAnimation=yes\nenableShake=no\n"
@@ -234,6 +245,7 @@ void TestBadSettings::addRows()
     r.animationEffect = -1215752191;
     r.shakeDistance = 0;
     r.shakeWindowMs = 0;
+    r.notNumbers = QStringList { "shakeDistance", "shakeWindowMs" };
     QTest::newRow("numbers beyond int")
         << Store::File
         << general(
@@ -248,6 +260,7 @@ void TestBadSettings::addRows()
     r.shakeDistance = 0;
     r.shakeWindowMs = 0;
     r.shakeAlternations = 0;
+    r.notNumbers = QStringList { "shakeDistance", "shakeWindowMs", "shakeAlternations" };
     QTest::newRow("empty values")
         << Store::File
         << general("colorMode=\nanimationEffect=\nenableAnimation=\nenableShake=\nshakeDistance=\nshakeWindowMs=\n"
@@ -367,7 +380,7 @@ void TestBadSettings::serviceRunsOnWhatItReads()
 
     QVERIFY(run.sendSignal(SIGTERM));
     QCOMPARE(run.waitForExit(10000), 0);
-    QCOMPARE(asRangeWarnings(Soak::unhealthyLines(run.lines())), expectedWarnings(reading));
+    QCOMPARE(asShakeWarnings(Soak::unhealthyLines(run.lines())), expectedWarnings(reading));
     QVERIFY2(Soak::fingerprint(configHome()) == before, "the service changed the settings folder");
 }
 

@@ -9,7 +9,8 @@
 //   frame EFFECT COLOUR TICKS X Y
 //                    write the two settings, start one animation centred on (X, Y) with a fresh
 //                    effect choice, stop its clock and step it TICKS times: the frame stays on
-//                    the screen until the next command
+//                    the screen until the next command. Its random numbers come from a generator
+//                    seeded with these five numbers: a command draws the same frame every run
 //   finish           step the animation until it ends, then report "finish done"
 // Reports on standard error: "ready", "target painted", "target pressed at X Y", the overlay's
 // own log lines, and for each frame, in screen coordinates:
@@ -24,6 +25,7 @@
 #include <QDebug>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QRandomGenerator>
 #include <QSettings>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -83,6 +85,8 @@ int main(int argc, char *argv[])
     // Skipped forward by each frame command, so that the effect memory never holds its choice.
     qint64 clockSkip = 0;
     overlay.setClock([&clockSkip] { return QDateTime::currentMSecsSinceEpoch() + clockSkip; });
+    QRandomGenerator random(1);
+    overlay.setRandomSource([&random](int bound) { return int(random.bounded(bound)); });
     // The overlay's frame clock, its only timer.
     QTimer *frameClock = overlay.findChild<QTimer *>();
     int frames = 0;
@@ -127,6 +131,10 @@ int main(int argc, char *argv[])
                     settings.setValue(GlintorSettings::Key::ColorMode, number(2));
                 }
                 overlay.loadSettings();
+                quint32 seeds[5];
+                for (int i = 0; i < 5; ++i)
+                    seeds[i] = quint32(number(i + 1));
+                random = QRandomGenerator(seeds, 5);
                 clockSkip += 60000;
                 overlay.startAnimation(QPoint(number(4), number(5)));
                 frameClock->stop();

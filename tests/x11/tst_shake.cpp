@@ -143,8 +143,8 @@ void TestShake::gestures_data()
         << QVariantMap { { "shakeDistance", 0 }, { "shakeAlternations", 0 } } << jitter << 0;
     QTest::newRow("negative shakeDistance ignores a jitter")
         << QVariantMap { { "shakeDistance", -5 }, { "shakeAlternations", 1 } } << jitter << 0;
-    QTest::newRow("shakeAlternations that is no number takes one turn")
-        << QVariantMap { { "shakeAlternations", "three" } } << shakeGesture(400) << 1;
+    QTest::newRow("shakeAlternations that is no number uses the default 3")
+        << QVariantMap { { "shakeAlternations", "three" } } << shakeGesture(400) << 3;
 }
 
 void TestShake::gestures()
