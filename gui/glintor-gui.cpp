@@ -164,7 +164,7 @@ void reserveRoom(QLabel *hint, const QStringList &texts)
 {
     hint->ensurePolished();
     const QFontMetrics metrics(hint->font());
-    const int height = 2 * metrics.lineSpacing();
+    const int height = metrics.boundingRect(QRect(), 0, QStringLiteral("|\n|")).height();
     const auto fits = [&](const QString &text, int width) {
         const QRect needed = metrics.boundingRect(QRect(0, 0, width, 4 * height), Qt::TextWordWrap, text);
         return needed.height() <= height && needed.width() <= width;
@@ -310,7 +310,7 @@ void GlintorGUI::setupUI()
         hints << hotkeyHint->text();
     }
     reserveRoom(hotkeyHint, hints);
-    form->setWidget(form->rowCount(), QFormLayout::FieldRole, hotkeyHint);
+    form->addRow(hotkeyHint);
     showHotkey(defaultHotkey());
 
     enableCtrlTapCheck = new QCheckBox(tr("单击 Ctrl 键显示指针位置"));
