@@ -33,9 +33,6 @@ void TestHotkeyRules::storedValue_data()
     QTest::newRow("empty: no hotkey") << QVariant(QString()) << P::Accepted << qulonglong(0) << 0u;
     QTest::newRow("Cyrillic soft sign") << QVariant("Ctrl+Alt+Ь") << P::Accepted << qulonglong(XK_Cyrillic_softsign)
                                         << ctrlAlt;
-    QTest::newRow("German umlaut, lower case")
-        << QVariant("Ctrl+Alt+Ä") << P::Accepted << qulonglong(XK_adiaeresis) << ctrlAlt;
-    QTest::newRow("Meta+F12") << QVariant("Meta+F12") << P::Accepted << qulonglong(XK_F12) << uint(Mod4Mask);
     // Refused values fall back to Ctrl+Alt+M.
     QTest::newRow("keypad Enter") << QVariant("Ctrl+Alt+Num+Enter") << P::KeypadKey << qulonglong(XK_m) << ctrlAlt;
     QTest::newRow("media key") << QVariant("Ctrl+Alt+Volume Mute") << P::UnknownKey << qulonglong(XK_m) << ctrlAlt;
@@ -44,7 +41,6 @@ void TestHotkeyRules::storedValue_data()
     QTest::newRow("two combinations, unquoted in the file")
         << QVariant(QStringList { "Ctrl+K", "Ctrl+L" }) << P::SeveralCombinations << qulonglong(XK_m) << ctrlAlt;
     QTest::newRow("no modifier") << QVariant("Shift+L") << P::NoModifier << qulonglong(XK_m) << ctrlAlt;
-    QTest::newRow("no such key") << QVariant("Ctrl+Banana") << P::NoKey << qulonglong(XK_m) << ctrlAlt;
 }
 
 void TestHotkeyRules::storedValue()
@@ -65,10 +61,6 @@ void TestHotkeyRules::storedValue()
     QCOMPARE(refused, problem);
     QCOMPARE(combination ? qulonglong(combination->keysym) : 0, keysym);
     QCOMPARE(combination ? combination->modifiers : 0u, modifiers);
-    if (problem == Hotkey::Problem::Accepted && combination)
-        QCOMPARE(Hotkey::fromText(combination->text)->keysym, combination->keysym);
-    else if (problem != Hotkey::Problem::Accepted && stored.type() == QVariant::String)
-        QCOMPARE(Hotkey::check(QKeySequence::fromString(stored.toString(), QKeySequence::PortableText)), problem);
 }
 
 QTEST_APPLESS_MAIN(TestHotkeyRules)

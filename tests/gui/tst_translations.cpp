@@ -287,19 +287,20 @@ void TestTranslations::englishRefusalFitsTheSmallestWindow()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     auto *hint = namedChild<QLabel>(&window, "hotkeyHint");
     auto *group = namedChild<QGroupBox>(&window, "settingsGroup");
-    QMap<QString, QRect> rows;
-    for (QWidget *widget : group->findChildren<QWidget *>())
-        rows.insert(widget->objectName() + widget->metaObject()->className(), widget->geometry());
+    const auto geometries = [group] {
+        QList<QRect> all;
+        for (QWidget *widget : group->findChildren<QWidget *>())
+            all << widget->geometry();
+        return all;
+    };
+    const QList<QRect> before = geometries();
     const QString neutral = hint->text();
 
     QTest::sendKeyEvent(QTest::Click, namedChild<QWidget>(&window, "hotkeyEdit"), Qt::Key(key),
         key < 0xFFFF ? QString(QChar(key).toLower()) : QString(), Qt::KeyboardModifiers(modifiers));
     QTRY_VERIFY_WITH_TIMEOUT(hint->text() != neutral, 5000);
     QVERIFY2(hint->text().startsWith(QStringLiteral("Cannot use")), qPrintable(hint->text()));
-    QMap<QString, QRect> rowsAfter;
-    for (QWidget *widget : group->findChildren<QWidget *>())
-        rowsAfter.insert(widget->objectName() + widget->metaObject()->className(), widget->geometry());
-    QCOMPARE(rowsAfter, rows);
+    QCOMPARE(geometries(), before);
     // The whole text within the label, and the label within the group.
     const QRect room = hint->contentsRect();
     const QRect needed = hint->fontMetrics().boundingRect(
