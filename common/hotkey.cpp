@@ -1,9 +1,14 @@
 #include "hotkey.h"
 
+#include "glintorsettings.h"
+
 #include <QKeySequence>
+#include <QStringList>
+#include <QVariant>
 
 #include <X11/X.h>
 #include <X11/keysym.h>
+#include <xkbcommon/xkbcommon.h>
 
 namespace Hotkey {
 
@@ -15,11 +20,11 @@ constexpr int ModifierBits = Qt::ShiftModifier | Qt::ControlModifier | Qt::AltMo
 // The X keysym of a Qt key, or 0 where there is none this program knows.
 unsigned long keysymOf(int key)
 {
-    if (key >= Qt::Key_A && key <= Qt::Key_Z)
-        return XK_a + unsigned(key - Qt::Key_A);
-    // Qt's codes of the other printable Latin-1 keys are their X keysyms.
-    if ((key >= Qt::Key_Space && key <= Qt::Key_AsciiTilde) || (key >= Qt::Key_nobreakspace && key <= Qt::Key_ydiaeresis))
-        return unsigned(key);
+    // Qt names a character key by its upper-case code point; the keymaps hold the lower case at the
+    // first level. libxkbcommon gives the legacy keysyms X keymaps use (Cyrillic_softsign, not U+044C).
+    const uint code = uint(key);
+    if (code <= 0x10FFFF && QChar::isPrint(code))
+        return xkb_utf32_to_keysym(QChar::toLower(code));
     if (key >= Qt::Key_F1 && key <= Qt::Key_F35)
         return XK_F1 + unsigned(key - Qt::Key_F1);
     switch (key) {
@@ -49,11 +54,16 @@ unsigned long keysymOf(int key)
 
 Problem check(const QKeySequence &sequence)
 {
-    if (sequence.count() != 1 || sequence[0] == 0 || (sequence[0] & ~ModifierBits) == Qt::Key_unknown)
-        return Problem::NotOneCombination;
+    if (sequence.isEmpty() || sequence[0] == 0 || (sequence[0] & ~ModifierBits) == Qt::Key_unknown)
+        return Problem::NoKey;
+    if (sequence.count() > 1)
+        return Problem::SeveralCombinations;
     const int key = sequence[0] & ~ModifierBits;
     const int modifiers = sequence[0] & ModifierBits;
-    if ((modifiers & (Qt::KeypadModifier | Qt::GroupSwitchModifier)) || keysymOf(key) == 0)
+    // On X11 Qt's Enter is always the keypad's; the main one is Return.
+    if ((modifiers & Qt::KeypadModifier) || key == Qt::Key_Enter)
+        return Problem::KeypadKey;
+    if ((modifiers & Qt::GroupSwitchModifier) || keysymOf(key) == 0)
         return Problem::UnknownKey;
     const bool functionKey = key >= Qt::Key_F1 && key <= Qt::Key_F35;
     if (!functionKey && !(modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
@@ -79,6 +89,30 @@ std::optional<Combination> fromText(const QString &text)
     if (modifiers & Qt::MetaModifier)
         combination.modifiers |= Mod4Mask;
     return combination;
+}
+
+QString settingText(const QVariant &stored)
+{
+    // QSettings reads an unquoted comma in the file as a list.
+    if (stored.type() == QVariant::StringList)
+        return stored.toStringList().join(QLatin1String(", "));
+    return stored.toString();
+}
+
+std::optional<Combination> fromSetting(const QVariant &stored, Problem *refused)
+{
+    if (refused)
+        *refused = Problem::Accepted;
+    const QString text = settingText(stored).trimmed();
+    if (stored.isValid() && text.isEmpty())
+        return std::nullopt;
+    if (stored.isValid()) {
+        if (std::optional<Combination> combination = fromText(text))
+            return combination;
+        if (refused)
+            *refused = check(QKeySequence::fromString(text, QKeySequence::PortableText));
+    }
+    return fromText(QLatin1String(GlintorSettings::Default::Hotkey));
 }
 
 } // namespace Hotkey

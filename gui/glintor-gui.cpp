@@ -13,9 +13,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QKeySequenceEdit>
 #include <QLabel>
 #include <QMessageBox>
@@ -136,6 +138,54 @@ QKeySequence defaultHotkey()
     return QKeySequence::fromString(QLatin1String(GlintorSettings::Default::Hotkey), QKeySequence::PortableText);
 }
 
+// QKeySequenceEdit drops the keypad modifier, so keypad Enter would pass for "Enter" and keypad 1 for
+// 1: keypad keys are finished here, whole, and go the way of every other choice.
+class HotkeyEdit final : public QKeySequenceEdit
+{
+public:
+    using QKeySequenceEdit::QKeySequenceEdit;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        const Qt::KeyboardModifiers modifiers = event->modifiers();
+        if (!(modifiers & Qt::KeypadModifier)) {
+            QKeySequenceEdit::keyPressEvent(event);
+            return;
+        }
+        event->accept();
+        setKeySequence(QKeySequence(event->key() | int(modifiers & ~Qt::GroupSwitchModifier)));
+    }
+};
+
+// The hint's room: two lines, and at least the width at which the longest of these texts fits in
+// them. A refusal then moves no row of the form and is not cut off, however small the window.
+void reserveRoom(QLabel *hint, const QStringList &texts)
+{
+    hint->ensurePolished();
+    const QFontMetrics metrics(hint->font());
+    const int height = metrics.boundingRect(QRect(), 0, QStringLiteral("|\n|")).height();
+    const auto fits = [&](const QString &text, int width) {
+        const QRect needed = metrics.boundingRect(QRect(0, 0, width, 4 * height), Qt::TextWordWrap, text);
+        return needed.height() <= height && needed.width() <= width;
+    };
+    int width = 0;
+    for (const QString &text : texts) {
+        int narrow = 1;
+        int wide = metrics.horizontalAdvance(text) + 1;
+        while (narrow < wide) {
+            const int middle = (narrow + wide) / 2;
+            if (fits(text, middle))
+                wide = middle;
+            else
+                narrow = middle + 1;
+        }
+        width = qMax(width, wide);
+    }
+    hint->setMinimumWidth(width);
+    hint->setFixedHeight(height);
+}
+
 } // namespace
 
 GlintorGUI::GlintorGUI(QWidget *parent)
@@ -236,16 +286,35 @@ void GlintorGUI::setupUI()
     shakeAlternationsSpin = spinBox("shakeAlternationsSpin", Range::ShakeAlternations, Default::ShakeAlternations);
     form->addRow(tr("所需交替次数:"), spinWithHint(shakeAlternationsSpin, tr("(范围: 1-10 次)")));
 
-    hotkeyEdit = new QKeySequenceEdit(defaultHotkey());
+    hotkeyEdit = new HotkeyEdit(defaultHotkey());
     hotkeyEdit->setObjectName(QStringLiteral("hotkeyEdit"));
     connect(hotkeyEdit, &QKeySequenceEdit::keySequenceChanged, this, &GlintorGUI::takeHotkey);
+    // QKeySequenceEdit has no way of its own to give a hotkey up.
+    auto *clearHotkeyButton = new QPushButton(tr("清除"));
+    clearHotkeyButton->setObjectName(QStringLiteral("clearHotkeyButton"));
+    connect(clearHotkeyButton, &QPushButton::clicked, this, [this] { showHotkey(QKeySequence()); });
+    auto *hotkeyRow = new QHBoxLayout;
+    hotkeyRow->addWidget(hotkeyEdit, 1);
+    hotkeyRow->addWidget(clearHotkeyButton);
+    form->addRow(tr("快捷键:"), hotkeyRow);
+    // Its own line below the field, of one height whatever it says.
     hotkeyHint = hintLabel(QString());
     hotkeyHint->setObjectName(QStringLiteral("hotkeyHint"));
     hotkeyHint->setWordWrap(true);
-    auto *hotkeyRow = new QHBoxLayout;
-    hotkeyRow->addWidget(hotkeyEdit);
-    hotkeyRow->addWidget(hotkeyHint, 1);
-    form->addRow(tr("快捷键:"), hotkeyRow);
+    hotkeyHint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    const QString longCombination = QStringLiteral("Ctrl+Alt+Shift+Meta+Volume Down");
+    QStringList hints;
+    for (const Hotkey::Problem problem : { Hotkey::Problem::NoKey, Hotkey::Problem::SeveralCombinations,
+             Hotkey::Problem::KeypadKey, Hotkey::Problem::UnknownKey, Hotkey::Problem::NoModifier }) {
+        showRefusal(longCombination, problem);
+        hints << hotkeyHint->text();
+    }
+    for (const QKeySequence &sequence : { QKeySequence(), defaultHotkey() }) {
+        showHotkey(sequence);
+        hints << hotkeyHint->text();
+    }
+    reserveRoom(hotkeyHint, hints);
+    form->addRow(hotkeyHint);
     showHotkey(defaultHotkey());
 
     enableCtrlTapCheck = new QCheckBox(tr("单击 Ctrl 键显示指针位置"));
@@ -293,22 +362,7 @@ void GlintorGUI::stopService()
     }
 }
 
-void GlintorGUI::restartService()
-{
-    doRestartService();
-}
-
-void GlintorGUI::manualRestartService()
-{
-    doRestartService();
-}
-
-void GlintorGUI::doRestartService()
-{
-    restartUnit();
-}
-
-bool GlintorGUI::restartUnit()
+bool GlintorGUI::doRestartService()
 {
     runSystemctl({ QStringLiteral("daemon-reload") }, systemctlTimeoutMs);
     runSystemctl({ QStringLiteral("stop"), UnitName }, systemctlTimeoutMs);
@@ -348,8 +402,7 @@ void GlintorGUI::saveSettings()
 {
     using namespace GlintorSettings;
     QSettings settings(Organization, Application);
-    const std::optional<Hotkey::Combination> hotkeyBefore
-        = Hotkey::fromText(settings.value(Key::Hotkey, Default::Hotkey).toString());
+    const std::optional<Hotkey::Combination> hotkeyBefore = Hotkey::fromSetting(settings.value(Key::Hotkey));
     settings.setValue(Key::ColorMode, colorModeCombo->currentIndex());
     settings.setValue(Key::EnableShake, enableShakeCheck->isChecked());
     settings.setValue(Key::ShakeDistance, shakeDistanceSpin->value());
@@ -366,14 +419,14 @@ void GlintorGUI::saveSettings()
     // A passive grab belongs to one client only: say so when another program holds the new choice.
     const std::optional<Hotkey::Combination> hotkey
         = Hotkey::fromText(hotkeyEdit->keySequence().toString(QKeySequence::PortableText));
-    const QString before = hotkeyBefore ? hotkeyBefore->text : QLatin1String(Default::Hotkey);
-    if (hotkey && hotkey->text != before && QGuiApplication::platformName() == QLatin1String("xcb")
+    if (hotkey && (!hotkeyBefore || hotkey->text != hotkeyBefore->text)
+        && QGuiApplication::platformName() == QLatin1String("xcb")
         && X11Support::keyGrabbedElsewhere(hotkey->keysym, hotkey->modifiers)) {
         QMessageBox::information(this, tr("信息"),
             tr("快捷键 %1 已被其他程序占用。设置已保存，但在那个程序放开它之前，这个快捷键不会起作用。")
                 .arg(hotkeyEdit->keySequence().toString(QKeySequence::NativeText)));
     }
-    restartUnit();
+    doRestartService();
 }
 
 bool GlintorGUI::writeOrReport(QSettings &settings, const QString &failure)
@@ -408,9 +461,13 @@ void GlintorGUI::loadSettings()
     shakeWindowMsSpin->setValue(settings.value(Key::ShakeWindowMs, Default::ShakeWindowMs).toInt());
     shakeAlternationsSpin->setValue(settings.value(Key::ShakeAlternations, Default::ShakeAlternations).toInt());
     animationEffectCombo->setCurrentIndex(settings.value(Key::AnimationEffect, Default::AnimationEffect).toInt());
-    // A stored hotkey the service would refuse is shown as the one it uses instead.
-    const QString hotkey = settings.value(Key::Hotkey, Default::Hotkey).toString();
-    showHotkey(Hotkey::fromText(hotkey) ? QKeySequence::fromString(hotkey, QKeySequence::PortableText) : defaultHotkey());
+    // A stored hotkey the service would refuse is shown as the one it uses instead, and why.
+    const QVariant stored = settings.value(Key::Hotkey);
+    Hotkey::Problem refused = Hotkey::Problem::Accepted;
+    const std::optional<Hotkey::Combination> hotkey = Hotkey::fromSetting(stored, &refused);
+    showHotkey(hotkey ? QKeySequence::fromString(hotkey->text, QKeySequence::PortableText) : QKeySequence());
+    if (refused != Hotkey::Problem::Accepted)
+        showRefusal(Hotkey::settingText(stored), refused);
     enableCtrlTapCheck->setChecked(settings.value(Key::EnableCtrlTap, Default::EnableCtrlTap).toBool());
 }
 
@@ -418,25 +475,52 @@ void GlintorGUI::showHotkey(const QKeySequence &sequence)
 {
     const QSignalBlocker quiet(hotkeyEdit);
     hotkeyEdit->setKeySequence(sequence);
-    hotkeyHint->setText(tr("(需含 Ctrl、Alt 或 Meta；功能键可单独使用)"));
+    hotkeyHint->setText(
+        sequence.isEmpty() ? tr("(无快捷键；按下组合键即可设定，或在桌面的快捷键设置中绑定命令 glintor-locate)")
+                           : tr("(需含 Ctrl、Alt 或 Meta；功能键可单独使用。也可在桌面的快捷键设置中绑定命令 "
+                                "glintor-locate)"));
     hotkeyHint->setStyleSheet(hintStyle("gray"));
     accepted = sequence;
 }
 
+void GlintorGUI::showRefusal(const QString &text, Hotkey::Problem problem)
+{
+    QString why;
+    switch (problem) {
+    case Hotkey::Problem::Accepted:
+        return;
+    case Hotkey::Problem::NoKey:
+        why = tr("不能用“%1”：没有这样的键");
+        break;
+    case Hotkey::Problem::SeveralCombinations:
+        why = tr("不能用“%1”：快捷键只能是一个组合键");
+        break;
+    case Hotkey::Problem::KeypadKey:
+        why = tr("不能用“%1”：小键盘上的键不能作快捷键");
+        break;
+    case Hotkey::Problem::UnknownKey:
+        why = tr("不能用“%1”：服务无法捕获这个键（如多媒体键）");
+        break;
+    case Hotkey::Problem::NoModifier:
+        why = tr("不能用“%1”：需含 Ctrl、Alt 或 Meta；功能键可单独使用");
+        break;
+    }
+    hotkeyHint->setText(why.arg(text));
+    hotkeyHint->setStyleSheet(hintStyle("red"));
+}
+
 void GlintorGUI::takeHotkey(const QKeySequence &sequence)
 {
+    // The edit empties itself as a recording begins: that is no choice yet. The clear button gives
+    // the hotkey up.
     if (sequence.isEmpty())
         return;
     // The edit would go on recording up to four combinations: the first one decides.
     const QKeySequence first(sequence[0]);
-    const bool usable = Hotkey::check(first) == Hotkey::Problem::Accepted;
-    showHotkey(usable ? first : accepted);
+    const Hotkey::Problem problem = Hotkey::check(first);
+    showHotkey(problem == Hotkey::Problem::Accepted ? first : accepted);
     hotkeyEdit->clearFocus();
-    if (usable)
-        return;
-    hotkeyHint->setText(tr("不能用“%1”：需含 Ctrl、Alt 或 Meta；功能键可单独使用")
-                            .arg(first.toString(QKeySequence::NativeText)));
-    hotkeyHint->setStyleSheet(hintStyle("red"));
+    showRefusal(first.toString(QKeySequence::NativeText), problem);
 }
 
 void GlintorGUI::restoreDefaultSettings()
@@ -453,7 +537,7 @@ void GlintorGUI::restoreDefaultSettings()
     if (!writeOrReport(settings, tr("未能恢复默认配置。")))
         return;
     loadSettings();
-    if (restartUnit())
+    if (doRestartService())
         QMessageBox::information(this, tr("成功"), tr("已恢复默认配置并重启服务。"));
 }
 

@@ -14,6 +14,10 @@ class QPushButton;
 class QSettings;
 class QSpinBox;
 
+namespace Hotkey {
+enum class Problem;
+}
+
 // The settings window: shows whether the glintor.service user unit runs, starts, stops and restarts it
 // through "systemctl --user", edits the settings file the service reads and shows the About box.
 class GlintorGUI final : public QMainWindow
@@ -33,9 +37,11 @@ public:
 private slots:
     void startService();
     void stopService();
-    void restartService();
-    void manualRestartService();
-    void doRestartService();
+    // The restart sequence; true when systemctl started the unit again. The two slots before it are
+    // its other names, kept for the slot table: the button calls manualRestartService.
+    void restartService() { doRestartService(); }
+    void manualRestartService() { doRestartService(); }
+    bool doRestartService();
     void checkServiceStatus();
     void saveSettings();
     void loadSettings();
@@ -45,14 +51,15 @@ private slots:
 
 private:
     void setupUI();
-    // The restart sequence of doRestartService; true when systemctl started the unit again.
-    bool restartUnit();
     // Syncs the settings to the file; when they did not reach it, shows why, headed by failure, and
     // returns false.
     bool writeOrReport(QSettings &settings, const QString &failure);
     // Keeps the hotkey field to one combination the service can grab; refuses others with a hint.
     void takeHotkey(const QKeySequence &sequence);
+    // Shows the sequence in the field (empty: no hotkey) with the neutral hint.
     void showHotkey(const QKeySequence &sequence);
+    // Says in the hint why the text cannot be the hotkey.
+    void showRefusal(const QString &text, Hotkey::Problem problem);
     // Plays the effect and colour chosen in the window, saved or not, at the pointer.
     void tryEffect();
 

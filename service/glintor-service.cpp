@@ -142,16 +142,13 @@ HotkeyListener::Settings readTriggerSettings()
     HotkeyListener::Settings triggers;
     triggers.debug = g_debugMode;
     triggers.ctrlTap = settings.value(Key::EnableCtrlTap, Default::EnableCtrlTap).toBool();
-    const QString text = settings.value(Key::Hotkey, Default::Hotkey).toString();
-    if (settings.contains(Key::Hotkey) && text.trimmed().isEmpty())
-        return triggers;
-    triggers.hotkey = Hotkey::fromText(text);
-    if (!triggers.hotkey) {
+    const QVariant stored = settings.value(Key::Hotkey);
+    Hotkey::Problem refused = Hotkey::Problem::Accepted;
+    triggers.hotkey = Hotkey::fromSetting(stored, &refused);
+    if (refused != Hotkey::Problem::Accepted)
         qWarning().noquote() << QStringLiteral("Setting hotkey=%1 is not one combination with Ctrl, Alt or Meta, nor a "
                                                "function key; using %2")
-                                    .arg(text, QLatin1String(Default::Hotkey));
-        triggers.hotkey = Hotkey::fromText(QLatin1String(Default::Hotkey));
-    }
+                                    .arg(Hotkey::settingText(stored), QLatin1String(Default::Hotkey));
     return triggers;
 }
 

@@ -224,12 +224,36 @@ Version %1</translation>
         <translation>Tap Ctrl to show the pointer</translation>
     </message>
     <message>
-        <source>(需含 Ctrl、Alt 或 Meta；功能键可单独使用)</source>
-        <translation>(with Ctrl, Alt or Meta, or an F key alone)</translation>
+        <source>(需含 Ctrl、Alt 或 Meta；功能键可单独使用。也可在桌面的快捷键设置中绑定命令 glintor-locate)</source>
+        <translation>(with Ctrl, Alt or Meta, or an F key alone; or bind glintor-locate as a desktop shortcut)</translation>
     </message>
     <message>
         <source>不能用“%1”：需含 Ctrl、Alt 或 Meta；功能键可单独使用</source>
         <translation>Cannot use “%1”: it needs Ctrl, Alt or Meta, or must be an F key</translation>
+    </message>
+    <message>
+        <source>清除</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>(无快捷键；按下组合键即可设定，或在桌面的快捷键设置中绑定命令 glintor-locate)</source>
+        <translation>(No hotkey. Press a combination to set one, or bind the command glintor-locate as a desktop shortcut.)</translation>
+    </message>
+    <message>
+        <source>不能用“%1”：没有这样的键</source>
+        <translation>Cannot use “%1”: there is no such key</translation>
+    </message>
+    <message>
+        <source>不能用“%1”：快捷键只能是一个组合键</source>
+        <translation>Cannot use “%1”: the hotkey must be a single combination</translation>
+    </message>
+    <message>
+        <source>不能用“%1”：小键盘上的键不能作快捷键</source>
+        <translation>Cannot use “%1”: keys on the keypad cannot be the hotkey</translation>
+    </message>
+    <message>
+        <source>不能用“%1”：服务无法捕获这个键（如多媒体键）</source>
+        <translation>Cannot use “%1”: the service cannot catch this key (media keys and the like)</translation>
     </message>
     <message>
         <source>试一试</source>

@@ -1,6 +1,6 @@
 // The settings window on a real X server: "试一试" draws the effect chosen in the window at the
 // pointer, with and without a compositing manager, and writes nothing; a save tells when another
-// program holds the hotkey just chosen.
+// program holds the hotkey just chosen; the hotkey field on a keyboard without Latin letters.
 
 #include "fakesystemctl.h"
 #include "glintor-gui.h"
@@ -12,7 +12,9 @@
 #include <QComboBox>
 #include <QCursor>
 #include <QKeySequenceEdit>
+#include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 
 namespace {
 
@@ -55,6 +57,8 @@ private slots:
     void tryItDrawsTheChoiceAtThePointer();
     void saveTellsOfAHotkeyHeldElsewhere_data();
     void saveTellsOfAHotkeyHeldElsewhere();
+    void hotkeyOnARussianKeyboard_data();
+    void hotkeyOnARussianKeyboard();
 
 private:
     XServer &x;
@@ -154,6 +158,50 @@ void TestSettingsX11::saveTellsOfAHotkeyHeldElsewhere()
     QCOMPARE(settingsOnDisk().value(QStringLiteral("hotkey")), chosen);
     holder.kill();
     holder.waitForFinished();
+}
+
+void TestSettingsX11::hotkeyOnARussianKeyboard_data()
+{
+    QTest::addColumn<QString>("typed"); // by xdotool
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("refusal"); // the hint; none when taken
+
+    QTest::newRow("Cyrillic soft sign with Ctrl+Alt") << "ctrl+alt+Cyrillic_softsign"
+                                                      << "Ctrl+Alt+Ь" << QString();
+    QTest::newRow("keypad Enter") << "ctrl+alt+KP_Enter"
+                                  << "Ctrl+Alt+M"
+                                  << "不能用“Ctrl+Alt+Num+Enter”：小键盘上的键不能作快捷键";
+}
+
+void TestSettingsX11::hotkeyOnARussianKeyboard()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    QFETCH(QString, refusal);
+
+    bool ok = false;
+    x.run(QStringLiteral("setxkbmap"), { QStringLiteral("-layout"), QStringLiteral("ru") }, &ok);
+    QVERIFY(ok);
+    replaceSettings({});
+    GlintorGUI window;
+    namedChild<QTimer>(&window, "statusTimer")->stop();
+    auto *edit = namedChild<QKeySequenceEdit>(&window, "hotkeyEdit");
+    auto *hint = namedChild<QLabel>(&window, "hotkeyHint");
+    const QString neutral = hint->text();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    edit->setFocus();
+    QTRY_VERIFY(edit->hasFocus());
+
+    QSignalSpy decided(edit, &QKeySequenceEdit::keySequenceChanged);
+    QVERIFY(x.xdotool({ QStringLiteral("key"), typed }));
+    const QString expectedHint = refusal.isEmpty() ? neutral : refusal;
+    // The edit shows what is typed before it decides: wait for the combination it gives.
+    QTRY_VERIFY_WITH_TIMEOUT(!decided.isEmpty() && !decided.constLast().at(0).value<QKeySequence>().isEmpty(), 5000);
+    QCOMPARE(edit->keySequence().toString(QKeySequence::PortableText), shown);
+    QCOMPARE(hint->text(), expectedHint);
+    x.run(QStringLiteral("setxkbmap"), { QStringLiteral("-layout"), QStringLiteral("us") }, &ok);
+    QVERIFY(ok);
 }
 
 int main(int argc, char *argv[])

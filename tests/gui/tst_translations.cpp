@@ -78,6 +78,8 @@ private slots:
     void windowShowsTheCataloguesLanguage();
     void englishMessageBoxes_data();
     void englishMessageBoxes();
+    void englishRefusalFitsTheSmallestWindow_data();
+    void englishRefusalFitsTheSmallestWindow();
 
 private:
     void useLocale(const QString &name);
@@ -257,6 +259,54 @@ void TestTranslations::englishMessageBoxes()
         QVERIFY2(!hasChinese(box.text), qPrintable(QStringLiteral("untranslated: ") + box.text));
     }
     QCOMPARE(shownTitles, titles);
+}
+
+void TestTranslations::englishRefusalFitsTheSmallestWindow_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+
+    QTest::newRow("keypad Enter") << int(Qt::Key_Enter)
+                                  << int(Qt::ControlModifier | Qt::AltModifier | Qt::KeypadModifier);
+    QTest::newRow("media key") << int(Qt::Key_VolumeDown)
+                               << int(Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+    QTest::newRow("no modifier") << int(Qt::Key_F) << int(Qt::NoModifier);
+}
+
+void TestTranslations::englishRefusalFitsTheSmallestWindow()
+{
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+
+    useLocale(QStringLiteral("en_US"));
+    translator = std::make_unique<QTranslator>();
+    QVERIFY(installGlintorTranslation(*translator));
+    GlintorGUI window;
+    namedChild<QTimer>(&window, "statusTimer")->stop();
+    window.resize(1, 1); // as small as its layout lets it be
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *hint = namedChild<QLabel>(&window, "hotkeyHint");
+    auto *group = namedChild<QGroupBox>(&window, "settingsGroup");
+    const auto geometries = [group] {
+        QList<QRect> all;
+        for (QWidget *widget : group->findChildren<QWidget *>())
+            all << widget->geometry();
+        return all;
+    };
+    const QList<QRect> before = geometries();
+    const QString neutral = hint->text();
+
+    QTest::sendKeyEvent(QTest::Click, namedChild<QWidget>(&window, "hotkeyEdit"), Qt::Key(key),
+        key < 0xFFFF ? QString(QChar(key).toLower()) : QString(), Qt::KeyboardModifiers(modifiers));
+    QTRY_VERIFY_WITH_TIMEOUT(hint->text() != neutral, 5000);
+    QVERIFY2(hint->text().startsWith(QStringLiteral("Cannot use")), qPrintable(hint->text()));
+    QCOMPARE(geometries(), before);
+    // The whole text within the label, and the label within the group.
+    const QRect room = hint->contentsRect();
+    const QRect needed = hint->fontMetrics().boundingRect(
+        QRect(0, 0, room.width(), 10 * room.height()), Qt::TextWordWrap, hint->text());
+    QVERIFY2(needed.width() <= room.width() && needed.height() <= room.height(), qPrintable(hint->text()));
+    QVERIFY(group->contentsRect().contains(hint->geometry()));
 }
 
 GLINTOR_GUI_TEST_MAIN(TestTranslations)
