@@ -629,15 +629,23 @@ bool measureKeypresses(const ServiceBuild &build, Display *display, int count, K
     return ok;
 }
 
+// The connection the timed triggers are typed and read through; null, said, without XTEST.
+Display *openXTestDisplay(const char *mode)
+{
+    Display *display = XOpenDisplay(nullptr);
+    int event, error, major, minor;
+    if (display && XTestQueryExtension(display, &event, &error, &major, &minor))
+        return display;
+    std::fprintf(stderr, "%s needs an X server with XTEST\n", mode);
+    return nullptr;
+}
+
 int runKeypress(const std::vector<ServiceBuild> &builds, int count, int runs)
 {
     writeSettings(Effects[1]); // red rings: the first frame is red at the pointer
-    Display *display = XOpenDisplay(nullptr);
-    int event, error, major, minor;
-    if (!display || !XTestQueryExtension(display, &event, &error, &major, &minor)) {
-        std::fprintf(stderr, "keypress needs an X server with XTEST\n");
+    Display *display = openXTestDisplay("keypress");
+    if (!display)
         return 1;
-    }
     // The builds take turns, so that a change of load on the machine falls on all of them alike.
     std::vector<KeypressFigures> figures(builds.size());
     for (int run = 0; run < runs; ++run) {
@@ -668,12 +676,9 @@ int runKeypress(const std::vector<ServiceBuild> &builds, int count, int runs)
 int runLocate(const std::vector<ServiceBuild> &builds, int count, int runs)
 {
     writeSettings(Effects[1]); // red rings: the first frame is red at the pointer
-    Display *display = XOpenDisplay(nullptr);
-    int event, error, major, minor;
-    if (!display || !XTestQueryExtension(display, &event, &error, &major, &minor)) {
-        std::fprintf(stderr, "locate needs an X server with XTEST\n");
+    Display *display = openXTestDisplay("locate");
+    if (!display)
         return 1;
-    }
     if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
         std::fprintf(stderr, "locate needs a session bus (DBUS_SESSION_BUS_ADDRESS)\n");
         return 1;

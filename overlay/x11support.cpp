@@ -20,24 +20,24 @@ Display *g_trapDisplay = nullptr;
 int g_trapError = 0;
 XErrorHandler g_previousHandler = nullptr;
 
-    int trapHandler(Display *display, XErrorEvent *error)
-    {
-        if (display == g_trapDisplay) {
-            g_trapError = error->error_code;
-            return 0;
-        }
-        return g_previousHandler ? g_previousHandler(display, error) : 0;
+int trapHandler(Display *display, XErrorEvent *error)
+{
+    if (display == g_trapDisplay) {
+        g_trapError = error->error_code;
+        return 0;
     }
+    return g_previousHandler ? g_previousHandler(display, error) : 0;
+}
 
-    int ioErrorHandler(Display *)
-    {
-        // Called when the connection is lost; Xlib would exit() from whichever thread noticed,
-        // racing the other threads' teardown. Leave at once instead.
-        static const char message[] = "Lost the connection to the X server. Exiting.\n";
-        const ssize_t written = ::write(STDERR_FILENO, message, sizeof(message) - 1);
-        Q_UNUSED(written)
-        ::_exit(1);
-    }
+int ioErrorHandler(Display *)
+{
+    // Called when the connection is lost; Xlib would exit() from whichever thread noticed,
+    // racing the other threads' teardown. Leave at once instead.
+    static const char message[] = "Lost the connection to the X server. Exiting.\n";
+    const ssize_t written = ::write(STDERR_FILENO, message, sizeof(message) - 1);
+    Q_UNUSED(written)
+    ::_exit(1);
+}
 
 } // namespace
 

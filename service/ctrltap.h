@@ -7,7 +7,8 @@
 // and nothing else pressed, scrolled or touched in between (both Ctrl keys together still count as
 // Ctrl alone). Fed with raw input events of the whole desktop, so that nothing is grabbed; Ctrl+C,
 // Ctrl+click, Ctrl+wheel zoom, Shift+Ctrl (a layout switch) or Ctrl held while typing are no taps.
-class CtrlTap final {
+class CtrlTap final
+{
 public:
     static constexpr unsigned long TapMs = 500;
 

@@ -101,8 +101,7 @@ void wakeShakePoll()
     if (!g_hotkeyGateOpen || !g_keyHandler || !g_keyHandler->wakeOnMotion())
         return;
     GlobalKeyHandler *keyHandler = g_keyHandler;
-    QMetaObject::invokeMethod(
-        keyHandler, [keyHandler] { keyHandler->resumePolling(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(keyHandler, [keyHandler] { keyHandler->resumePolling(); }, Qt::QueuedConnection);
 }
 
 // Runs on the hotkey thread once pointer motion will reach wakeShakePoll.
@@ -112,8 +111,7 @@ void allowShakePollToSleep()
     if (!g_hotkeyGateOpen || !g_keyHandler)
         return;
     GlobalKeyHandler *keyHandler = g_keyHandler;
-    QMetaObject::invokeMethod(
-        keyHandler, [keyHandler] { keyHandler->enableRestSleep(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(keyHandler, [keyHandler] { keyHandler->enableRestSleep(); }, Qt::QueuedConnection);
 }
 
 void stopService()

@@ -513,10 +513,8 @@ void TestHotkey::keyboardWithoutLatinLetters_data()
     QTest::addColumn<QString>("typed");
 
     // On the Russian layout the key of M carries the soft sign.
-    QTest::newRow("Russian only") << "ru"
-                                  << "ctrl+alt+Cyrillic_softsign";
-    QTest::newRow("US and Russian") << "us,ru"
-                                    << "ctrl+alt+m";
+    QTest::newRow("Russian only") << "ru" << "ctrl+alt+Cyrillic_softsign";
+    QTest::newRow("US and Russian") << "us,ru" << "ctrl+alt+m";
 }
 
 void TestHotkey::keyboardWithoutLatinLetters()
@@ -540,10 +538,8 @@ void TestHotkey::noKeyGrabbed_data()
 
     // No key of the server's keyboard makes F35: a grab of keycode 0 would take every key with these
     // modifiers from all other programs.
-    QTest::newRow("a hotkey the keyboard lacks") << "Ctrl+Alt+F35"
-                                                 << "The hotkey Ctrl+Alt+F35 has no key on this keyboard";
-    QTest::newRow("no hotkey wanted") << ""
-                                      << "No hotkey is set (the hotkey setting is empty): no key is grabbed";
+    QTest::newRow("a hotkey the keyboard lacks") << "Ctrl+Alt+F35" << "The hotkey Ctrl+Alt+F35 has no key on this keyboard";
+    QTest::newRow("no hotkey wanted") << "" << "No hotkey is set (the hotkey setting is empty): no key is grabbed";
 }
 
 void TestHotkey::noKeyGrabbed()
