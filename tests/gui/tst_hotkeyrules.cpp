@@ -35,6 +35,8 @@ void TestHotkeyRules::storedValue_data()
                                         << ctrlAlt;
     // Refused values fall back to Ctrl+Alt+M.
     QTest::newRow("keypad Enter") << QVariant("Ctrl+Alt+Num+Enter") << P::KeypadKey << qulonglong(XK_m) << ctrlAlt;
+    QTest::newRow("Enter, which is the keypad's") << QVariant("Ctrl+Alt+Enter") << P::KeypadKey << qulonglong(XK_m)
+                                                  << ctrlAlt;
     QTest::newRow("media key") << QVariant("Ctrl+Alt+Volume Mute") << P::UnknownKey << qulonglong(XK_m) << ctrlAlt;
     QTest::newRow("two combinations") << QVariant("Ctrl+K, Ctrl+L") << P::SeveralCombinations << qulonglong(XK_m)
                                       << ctrlAlt;

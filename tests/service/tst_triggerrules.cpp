@@ -125,6 +125,7 @@ void TestTriggerRules::grabSchedule_data()
                                                    << "Refused" << qint64(3000);
     QTest::newRow("another program lets go later") << false << "refused@0 refused@2000 refused@2500 grab@3000"
                                                    << "Refused Grabbed" << qint64(-1);
+    QTest::newRow("takeover: said once 2 s are over") << true << "refused@2000" << "StillWaiting" << qint64(2500);
     QTest::newRow("the older one's window went, another program holds the key")
         << true << "gone@100 refused@100 refused@2000 refused@2050"
         << "Refused" << qint64(2100);
