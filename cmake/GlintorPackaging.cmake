@@ -32,6 +32,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${GLINTOR_MAINTAINER}")
 # dpkg-shlibdeps finds the Qt 5 and X11 libraries the programs link against.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Plugins, which no program links: Qt's Wayland platform and its layer-shell integration, on which
+# the service runs on Wayland desktops.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qtwayland5, layer-shell-qt")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # The autostart entry is the package's one file under /etc: a configuration file to dpkg.

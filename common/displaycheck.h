@@ -10,11 +10,28 @@ namespace DisplayCheck {
 // The line both programs print, as is, when neither DISPLAY nor WAYLAND_DISPLAY is set.
 constexpr const char *NoDisplayLine = "No graphical display found (DISPLAY or WAYLAND_DISPLAY unset). Exiting.\n";
 
-// Chooses Qt's platform where the environment leaves it open (Qt's Wayland platform when only a
-// Wayland display is set and the plugin is installed) and makes sure the X display Qt will use
+// What the Wayland compositor that WAYLAND_DISPLAY names offers: Glintor can show the pointer on a
+// Wayland desktop only through the layer-shell protocol. Asked once (within 2 s) and remembered.
+enum class WaylandDesktop {
+    NoCompositor, // WAYLAND_DISPLAY unset, or no compositor answers there
+    LayerShell,
+    NoLayerShell
+};
+WaylandDesktop waylandDesktop();
+
+// X11First: Qt's Wayland platform only when no X display is set (the settings window, the tools).
+// LayerShellFirst: Qt's Wayland platform wherever the compositor offers layer-shell, even beside
+// XWayland (the service, which must see the pointer over every window).
+enum class PlatformChoice { X11First, LayerShellFirst };
+
+// Chooses Qt's platform where the environment leaves it open and makes sure the display Qt will use
 // answers. Returns an empty string when Qt can start, else the line (ending in a newline) to print
-// before exiting with status 1. A platform the user chose (-platform, QT_QPA_PLATFORM other than
-// xcb) is left alone.
-std::string problem(int argc, char *argv[]);
+// before exiting with status 1. A platform the user chose (-platform, QT_QPA_PLATFORM) is left
+// alone, except that the service refuses Wayland without layer-shell, where it could show nothing.
+std::string problem(int argc, char *argv[], PlatformChoice choice = PlatformChoice::X11First);
+
+// Whether Qt is about to start on its Wayland platform: -platform or QT_QPA_PLATFORM say so,
+// whether the user or problem() chose it.
+bool qtPlatformIsWayland(int argc, char *argv[]);
 
 } // namespace DisplayCheck

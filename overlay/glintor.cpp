@@ -1,8 +1,10 @@
 #include "glintor.h"
 
 #include "glintorsettings.h"
+#include "waylandsupport.h"
 #include "x11support.h"
 
+#include <QCursor>
 #include <QDateTime>
 #include <QDebug>
 #include <QGuiApplication>
@@ -92,15 +94,32 @@ void Glintor::loadSettings()
     update();
 }
 
+bool Glintor::animationEnabled() const
+{
+    QSettings settings(GlintorSettings::Organization, GlintorSettings::Application);
+    return settings.value(GlintorSettings::Key::EnableAnimation, GlintorSettings::Default::EnableAnimation).toBool();
+}
+
 void Glintor::startAnimation(const QPoint &mousePos)
 {
-    {
-        QSettings settings(GlintorSettings::Organization, GlintorSettings::Application);
-        if (!settings.value(GlintorSettings::Key::EnableAnimation, GlintorSettings::Default::EnableAnimation).toBool())
-            return;
-    }
+    if (!animationEnabled())
+        return;
     chooseEffect();
     play(mousePos);
+}
+
+void Glintor::startAnimationAtPointer()
+{
+    if (!WaylandSupport::active()) {
+        startAnimation(QCursor::pos());
+        return;
+    }
+    // Switched off, nothing is mapped to look for the pointer either.
+    if (!animationEnabled())
+        return;
+    if (!pointerFinder)
+        pointerFinder = std::make_unique<WaylandSupport::PointerFinder>();
+    pointerFinder->find([this](const QPoint &pointer) { startAnimation(pointer); });
 }
 
 void Glintor::tryEffect(const QPoint &mousePos, int effectSetting, int colorSetting)
@@ -112,7 +131,15 @@ void Glintor::tryEffect(const QPoint &mousePos, int effectSetting, int colorSett
 
 void Glintor::play(const QPoint &mousePos)
 {
-    move(mousePos - centre());
+    const bool onWayland = WaylandSupport::active();
+    if (onWayland) {
+        // A layer surface takes its output and place when it is mapped: map it anew there.
+        hide();
+        winId();
+        WaylandSupport::placeOverlay(windowHandle(), QRect(mousePos - centre(), size()));
+    } else {
+        move(mousePos - centre());
+    }
     particles.clear(); // keeps the storage for the next burst
     if (currentEffect == Fireworks)
         spawnParticles({ 80, 100.0, 300000, 1000000.0, 700000, 220 });

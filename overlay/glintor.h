@@ -12,6 +12,9 @@ class QTimer;
 namespace X11Support {
 class Connection;
 }
+namespace WaylandSupport {
+class PointerFinder;
+}
 
 // The service's one widget: a transparent, click-through, always-on-top window as large as the
 // square an animation can touch. A trigger centres it on the pointer and plays one effect on a
@@ -59,6 +62,9 @@ public:
 
 public slots:
     void startAnimation(const QPoint &mousePos);
+    // Plays at the pointer as the platform tells it: at once on X11; on Wayland once the compositor
+    // has said where the pointer is, or not at all when it says nothing.
+    void startAnimationAtPointer();
     void updateAnimation();
     void loadSettings();
 
@@ -66,6 +72,7 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
+    bool animationEnabled() const;
     void chooseEffect();
     int freshEffect(int setting) const;
     void play(const QPoint &mousePos);
@@ -100,6 +107,7 @@ private:
     // Opened at the first start and kept: a connection per start cost a millisecond or more of
     // every trigger's latency.
     std::unique_ptr<X11Support::Connection> x11;
+    std::unique_ptr<WaylandSupport::PointerFinder> pointerFinder;
 
     Clock clock;
     RandomBounded randomBounded;

@@ -11,6 +11,7 @@
 #include "locatebus.h"
 #include "locateinterface.h"
 #include "translationloader.h"
+#include "waylandsupport.h"
 #include "x11support.h"
 
 #include <QApplication>
@@ -239,7 +240,7 @@ int main(int argc, char *argv[])
     }
     // A display that does not answer would make Qt abort with a core dump, and systemd restart the
     // service in a loop; status 1 stops the unit's restarts.
-    const std::string displayProblem = DisplayCheck::problem(argc, argv);
+    const std::string displayProblem = DisplayCheck::problem(argc, argv, DisplayCheck::PlatformChoice::LayerShellFirst);
     if (!displayProblem.empty()) {
         std::fputs(displayProblem.c_str(), stderr);
         return 1;
@@ -257,10 +258,40 @@ int main(int argc, char *argv[])
     std::_Exit(result);
 }
 
+// Says once what the service can see on a Wayland desktop.
+static void logWaylandLimits()
+{
+    if (WaylandSupport::active()) {
+        qInfo("On Wayland the compositor gives no program the keys or the pointer's motion: the hotkey, the "
+              "shake and the Ctrl tap are off. Bind a key to glintor-locate in the compositor's settings instead");
+    } else if (DisplayCheck::waylandDesktop() == DisplayCheck::WaylandDesktop::NoLayerShell) {
+        qInfo("This Wayland compositor offers no layer-shell: glintor-service runs through XWayland and sees "
+              "the pointer and the keys only while they are over X11 windows");
+    } else if (DisplayCheck::waylandDesktop() == DisplayCheck::WaylandDesktop::LayerShell) {
+        qInfo("Running through XWayland as QT_QPA_PLATFORM chose: glintor-service sees the pointer and the keys "
+              "only while they are over X11 windows");
+    }
+}
+
+// The service on a Wayland compositor with layer-shell: glintor-locate and the bus are its only
+// triggers, and the newest service of the display keeps the bus name.
+static void serveWayland(LocateInterface &locateInterface)
+{
+    QObject::connect(&locateInterface, &LocateInterface::nameLost, &locateInterface, [] {
+        qInfo("Another glintor-service took over this display. Exiting.");
+        stopService();
+    });
+    locateInterface.registerOn(QDBusConnection::sessionBus(), LocateBus::serviceName());
+}
+
 // Creates the application and the service's objects, runs the event loop and tears them down
 // in order: key handler, overlay, translator, application.
 static int runService(int &argc, char **argv)
 {
+    // Every window of the service is a layer surface on Wayland: the overlay and the surfaces that
+    // find the pointer.
+    if (DisplayCheck::qtPlatformIsWayland(argc, argv))
+        WaylandSupport::useLayerShell();
     // Qt's X11 platform loads its OpenGL integration (Mesa, about 48 MB resident) when the first
     // window is shown, though the service paints with the raster engine only. A choice of the
     // user's stands.
@@ -279,6 +310,7 @@ static int runService(int &argc, char **argv)
 
     if (g_debugMode)
         qDebug() << "Running service in debug mode";
+    logWaylandLimits();
 
     QSocketNotifier signalNotifier(g_signalSocket[1], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &signalNotifier, [] { readSignals(); });
@@ -286,14 +318,20 @@ static int runService(int &argc, char **argv)
     Glintor overlay;
     g_glintor = &overlay;
 
-    GlobalKeyHandler keyHandler(&overlay);
-    g_keyHandler = &keyHandler;
-    app.installEventFilter(&keyHandler);
-
     // glintor-locate, desktop shortcuts and scripts reach the service over the session bus. It takes
     // the display's bus name once it is the display's service, so that the name goes with the
     // selection to the newest service.
     LocateInterface locateInterface(&overlay);
+
+    if (WaylandSupport::active()) {
+        serveWayland(locateInterface);
+        g_loopTakesSignals = 1;
+        return app.exec();
+    }
+
+    GlobalKeyHandler keyHandler(&overlay);
+    g_keyHandler = &keyHandler;
+    app.installEventFilter(&keyHandler);
 
     {
         std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);

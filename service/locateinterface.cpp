@@ -3,7 +3,6 @@
 #include "glintor.h"
 #include "locatebus.h"
 
-#include <QCursor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDebug>
@@ -38,7 +37,16 @@ bool LocateInterface::registerOn(QDBusConnection connection, const QString &busN
         connection.unregisterObject(QLatin1String(LocateBus::ObjectPath));
         return false;
     }
+    ownedName = busName;
+    connection.connect(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameLost"), this, SLOT(noteNameLost(QString)));
     return true;
+}
+
+void LocateInterface::noteNameLost(const QString &name)
+{
+    if (name == ownedName)
+        emit nameLost();
 }
 
 QString LocateInterface::version() const
@@ -47,11 +55,11 @@ QString LocateInterface::version() const
 }
 
 // Called on the main thread, where the bus delivers calls to this object: the pointer is read as
-// the hotkey thread reads it, and a call during an animation restarts it as a key press does, so a
-// flood of calls builds no queue of animations.
+// the hotkey thread reads it (on Wayland, asked of the compositor), and a call during an animation
+// restarts it as a key press does, so a flood of calls builds no queue of animations.
 void LocateInterface::Locate()
 {
-    overlay->startAnimation(QCursor::pos());
+    overlay->startAnimationAtPointer();
 }
 
 void LocateInterface::ReloadSettings()

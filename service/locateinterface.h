@@ -25,10 +25,19 @@ public:
 
     QString version() const;
 
+signals:
+    // A newer service took the bus name. On Wayland, where no display selection exists, this is how
+    // the older service learns that it has been replaced.
+    void nameLost();
+
 public slots:
     Q_SCRIPTABLE void Locate();
     Q_SCRIPTABLE void ReloadSettings();
 
+private slots:
+    void noteNameLost(const QString &name);
+
 private:
     Glintor *overlay;
+    QString ownedName;
 };
