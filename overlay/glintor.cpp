@@ -85,7 +85,8 @@ QRect Glintor::animationRect() const
 void Glintor::loadSettings()
 {
     QSettings settings(GlintorSettings::Organization, GlintorSettings::Application);
-    colorMode = settings.value(GlintorSettings::Key::ColorMode, colorMode).toInt();
+    settingsColorMode = settings.value(GlintorSettings::Key::ColorMode, settingsColorMode).toInt();
+    colorMode = settingsColorMode;
     animationEffect = settings.value(GlintorSettings::Key::AnimationEffect, animationEffect).toInt();
     if (logging) {
         qDebug() << "Settings loaded - maxRadius:" << maxRadius << "animationSpeed:" << animationSpeed
@@ -104,22 +105,35 @@ void Glintor::startAnimation(const QPoint &mousePos)
 {
     if (!animationEnabled())
         return;
+    // A preview of another colour played before must not outlast itself.
+    colorMode = settingsColorMode;
     chooseEffect();
     play(mousePos);
 }
 
 void Glintor::startAnimationAtPointer()
 {
+    // Switched off, nothing is mapped to look for the pointer either.
+    if (animationEnabled())
+        atPointer([this](const QPoint &pointer) { startAnimation(pointer); });
+}
+
+void Glintor::tryEffectAtPointer(int effectSetting, int colorSetting)
+{
+    atPointer([this, effectSetting, colorSetting](const QPoint &pointer) {
+        tryEffect(pointer, effectSetting, colorSetting);
+    });
+}
+
+void Glintor::atPointer(const std::function<void(const QPoint &)> &then)
+{
     if (!WaylandSupport::active()) {
-        startAnimation(QCursor::pos());
+        then(QCursor::pos());
         return;
     }
-    // Switched off, nothing is mapped to look for the pointer either.
-    if (!animationEnabled())
-        return;
     if (!pointerFinder)
         pointerFinder = std::make_unique<WaylandSupport::PointerFinder>();
-    pointerFinder->find([this](const QPoint &pointer) { startAnimation(pointer); });
+    pointerFinder->find(then);
 }
 
 void Glintor::tryEffect(const QPoint &mousePos, int effectSetting, int colorSetting)

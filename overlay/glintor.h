@@ -39,6 +39,8 @@ public:
     // animationEffect and colorMode as in the settings (0 random, 1 rings, 2 fireworks, 3 stars;
     // 0 white, 1 red, other rainbow), whatever the settings file says, leaving the effect memory alone.
     void tryEffect(const QPoint &mousePos, int animationEffect, int colorMode);
+    // The same at the pointer, found as startAnimationAtPointer finds it.
+    void tryEffectAtPointer(int animationEffect, int colorMode);
 
     void setClock(Clock clock);
     void setRandomSource(RandomBounded random);
@@ -73,6 +75,7 @@ protected:
 
 private:
     bool animationEnabled() const;
+    void atPointer(const std::function<void(const QPoint &)> &then);
     void chooseEffect();
     int freshEffect(int setting) const;
     void play(const QPoint &mousePos);
@@ -91,6 +94,7 @@ private:
     int maxRadius = 100;
     int animationSpeed = 2;
     int colorMode = 1;
+    int settingsColorMode = 1;
     double sizeMultiplier = 1.5;
     int animationEffect = 0;
     bool isAnimating = false;

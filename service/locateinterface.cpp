@@ -66,3 +66,8 @@ void LocateInterface::ReloadSettings()
 {
     overlay->loadSettings();
 }
+
+void LocateInterface::TryEffect(int animationEffect, int colorMode)
+{
+    overlay->tryEffectAtPointer(animationEffect, colorMode);
+}

@@ -8,8 +8,8 @@ class QDBusConnection;
 
 // The service on the session bus, for commands bound in a window manager or a desktop's shortcut
 // settings (glintor-locate), scripts and accessibility tools: Locate() plays the animation at the
-// pointer as the hotkey does, ReloadSettings() rereads them as SIGUSR1 does. The methods take no
-// arguments: nothing a caller sends is run or stored.
+// pointer as the hotkey does, ReloadSettings() rereads them as SIGUSR1 does, TryEffect() previews a
+// choice. Nothing a caller sends is run or stored.
 class LocateInterface final : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.glintor.Glintor")
@@ -33,6 +33,10 @@ signals:
 public slots:
     Q_SCRIPTABLE void Locate();
     Q_SCRIPTABLE void ReloadSettings();
+    // Plays the given choice once at the pointer, leaving the settings and the effect memory alone:
+    // the settings window's "试一试" on Wayland, where only the service can place the overlay.
+    // Numbers out of range are read as the overlay reads the settings file.
+    Q_SCRIPTABLE void TryEffect(int animationEffect, int colorMode);
 
 private slots:
     void noteNameLost(const QString &name);
