@@ -1,12 +1,14 @@
 // An ordinary application window for Wayland tests: sway tiles it over the whole output, so a test
 // can tell whether a click went through Glintor's overlay to the window below.
-// Prints "shown W H" each time it is exposed at a new size, and "press X Y" (window coordinates)
-// on every mouse press.
+// Prints "shown W H" each time the compositor has it on screen at a new size, and "press X Y"
+// (window coordinates) on every mouse press.
 
 #include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRasterWindow>
+#include <QScreen>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -23,12 +25,20 @@ protected:
     void exposeEvent(QExposeEvent *event) override
     {
         QRasterWindow::exposeEvent(event);
-        // The compositor sizes the tile only after the first frame, so the size is part of the news.
-        if (isExposed() && size() != shownSize) {
+        // Exposed is not yet on screen. Ask for an update once the paint has been committed: Qt
+        // delivers it when the compositor's frame callback for that commit comes.
+        if (isExposed() && size() != shownSize)
+            QTimer::singleShot(0, this, [this]() { requestUpdate(); });
+    }
+
+    bool event(QEvent *event) override
+    {
+        if (event->type() == QEvent::UpdateRequest && isExposed() && size() != shownSize) {
             shownSize = size();
             std::printf("shown %d %d\n", shownSize.width(), shownSize.height());
             std::fflush(stdout);
         }
+        return QRasterWindow::event(event);
     }
 
     void mousePressEvent(QMouseEvent *event) override
@@ -51,7 +61,9 @@ int main(int argc, char *argv[])
     QGuiApplication app(argc, argv);
     ProbeWindow probe;
     probe.setTitle(QStringLiteral("clickprobe"));
-    probe.resize(320, 240);
+    // The size of the tile sway gives it, so the first frame is the final one: a frame callback
+    // left over from a smaller frame would say "shown" too early.
+    probe.resize(probe.screen()->size());
     probe.show();
     return app.exec();
 }
