@@ -105,11 +105,16 @@ int main(int argc, char *argv[])
     }
     if (state.listGlobals) {
         fflush(stdout);
+        wl_registry_destroy(registry);
         wl_display_disconnect(display);
         return 0;
     }
     if (!state.manager) {
         fprintf(stderr, "virtualpointer: the compositor offers no zwlr_virtual_pointer_manager_v1\n");
+        if (state.seat)
+            wl_seat_destroy(state.seat);
+        wl_registry_destroy(registry);
+        wl_display_disconnect(display);
         return 1;
     }
 
