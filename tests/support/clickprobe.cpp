@@ -14,7 +14,8 @@
 
 namespace {
 
-class ProbeWindow final : public QRasterWindow {
+class ProbeWindow final : public QRasterWindow
+{
 protected:
     void paintEvent(QPaintEvent *) override
     {

@@ -22,7 +22,8 @@
 #include <time.h>
 #include <wayland-client.h>
 
-struct state {
+struct state
+{
     int listGlobals;
     struct wl_seat *seat;
     struct zwlr_virtual_pointer_manager_v1 *manager;

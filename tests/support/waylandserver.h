@@ -12,7 +12,8 @@
 #include <QVector>
 
 // One output as sway reports it; rect is in layout (logical) coordinates.
-struct WaylandOutput {
+struct WaylandOutput
+{
     QString name;
     QRect rect;
     double scale = 1.0;
@@ -22,7 +23,8 @@ struct WaylandOutput {
 // through VirtualPointer, screenshots through grim, keys through wtype) or weston (no layer-shell).
 // sway refuses to run as root, so under root it runs as nobody; clients may still run as root.
 // Everything started against it is killed, clients before the compositor, when it goes out of scope.
-class WaylandServer {
+class WaylandServer
+{
 public:
     enum class Kind { Sway, Weston };
 
@@ -89,7 +91,8 @@ private:
 // A pointer for the headless seat, which has none: a helper program keeps a wlroots virtual
 // pointer connected while this object lives. Positions are in layout coordinates, with the
 // layout's top-left corner at (0, 0).
-class VirtualPointer {
+class VirtualPointer
+{
 public:
     // An empty layoutExtent means the server's layout as it is now.
     explicit VirtualPointer(const WaylandServer &server, QSize layoutExtent = QSize());
@@ -110,7 +113,8 @@ private:
 
 // The clickprobe program: an ordinary (xdg-shell) window that sway tiles over the output under it,
 // and that reports its clicks, so tests can tell whether a click went through an overlay.
-class ClickProbe {
+class ClickProbe
+{
 public:
     explicit ClickProbe(const WaylandServer &server);
     ~ClickProbe();

@@ -7,14 +7,14 @@
 
 Q_DECLARE_METATYPE(WaylandServer::Kind)
 
-namespace {
-
 #define SKIP_WITHOUT(kind)                                                                                             \
     do {                                                                                                               \
         const QString missing = WaylandServer::missingTools(kind);                                                     \
         if (!missing.isEmpty())                                                                                        \
             QSKIP(qPrintable(missing));                                                                                \
     } while (false)
+
+namespace {
 
 WaylandOutput outputNamed(const QVector<WaylandOutput> &outputs, const QString &name)
 {
@@ -27,7 +27,8 @@ WaylandOutput outputNamed(const QVector<WaylandOutput> &outputs, const QString &
 
 } // namespace
 
-class TestWaylandRig : public QObject {
+class TestWaylandRig final : public QObject
+{
     Q_OBJECT
 
 private slots:
