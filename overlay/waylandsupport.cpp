@@ -7,7 +7,6 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QRasterWindow>
 #include <QScreen>
 #include <QTimer>
@@ -41,11 +40,17 @@ namespace {
         }
 
     protected:
-        void paintEvent(QPaintEvent *) override
+        // The backing store clears a window with alpha to transparent before each paint: nothing to add.
+        void paintEvent(QPaintEvent *) override { }
+
+        // One transparent buffer is all the surface needs. Each repaint of a full-output buffer costs
+        // milliseconds, and the pointer's enter event waits behind them in the event queue.
+        void exposeEvent(QExposeEvent *event) override
         {
-            QPainter painter(this);
-            painter.setCompositionMode(QPainter::CompositionMode_Source);
-            painter.fillRect(QRect(QPoint(), size()), Qt::transparent);
+            if (painted)
+                return;
+            QRasterWindow::exposeEvent(event);
+            painted = isExposed();
         }
 
         bool event(QEvent *event) override
@@ -63,6 +68,7 @@ namespace {
 
     private:
         std::function<void(const QPoint &)> reportPosition;
+        bool painted = false;
     };
 
 } // namespace

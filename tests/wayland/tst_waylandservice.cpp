@@ -56,7 +56,7 @@ struct Frame {
             }
         }
     }
-    bool shown() const { return drawn.size() > 200; }
+    bool shown() const { return drawn.size() > 100; }
     int count(const std::function<bool(QRgb)> &test) const
     {
         return int(std::count_if(colours.begin(), colours.end(), test));
@@ -73,6 +73,20 @@ int hueSextants(const Frame &frame)
             ++perSextant[colour.hsvHue() / 60];
     }
     return int(std::count_if(std::begin(perSextant), std::end(perSextant), [](int n) { return n >= 5; }));
+}
+
+// The service's log and, once it has ended, how: for the message of a failed check.
+QByteArray described(ProgramRun &run)
+{
+    QProcess &process = run.process();
+    process.waitForFinished(200);
+    QString text = run.lines().join(QLatin1Char('\n'));
+    if (process.state() == QProcess::NotRunning)
+        text
+            += QStringLiteral("\n(ended: %1, status %2)")
+                   .arg(process.exitStatus() == QProcess::NormalExit ? QStringLiteral("exit") : QStringLiteral("crash"))
+                   .arg(process.exitCode());
+    return text.toLocal8Bit();
 }
 
 } // namespace
@@ -201,7 +215,8 @@ void TestWaylandService::effectsCentredOnPointer()
     QVERIFY(service->waitForLine(WaylandLine).size() > 0);
 
     const QImage shot = frozenFrame(server, *service, QString(), pointer, 1);
-    QVERIFY2(!shot.isNull(), qPrintable(service->lines().join('\n')));
+    QVERIFY2(
+        !shot.isNull(), (described(*service) + (server.isRunning() ? "" : "\n(the compositor has gone)")).constData());
     QCOMPARE(service->linesContaining(StartedLine).constFirst().section(' ', 4, 4), positionText(pointer));
 
     // Every painted pixel lies within the animation's reach of the pointer: the square is centred on
@@ -279,7 +294,8 @@ void TestWaylandService::pointerOnAnotherOutput()
 
     const QPoint local = pointer - QPoint(1920, 0);
     const QImage shot = frozenFrame(server, *service, second, local, scale);
-    QVERIFY2(!shot.isNull(), qPrintable(service->lines().join('\n')));
+    QVERIFY2(
+        !shot.isNull(), (described(*service) + (server.isRunning() ? "" : "\n(the compositor has gone)")).constData());
     QCOMPARE(service->linesContaining(StartedLine).constFirst().section(' ', 4, 4), positionText(pointer));
     // Centred on the pointer's pixel, with rings of the same logical size: twice the pixels at scale 2.
     const Frame frame(shot, local * scale, scale);
