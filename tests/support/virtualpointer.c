@@ -3,8 +3,10 @@
  * wl_pointer to clients only while a virtual pointer exists, so this program stays connected for
  * as long as the test needs a pointer.
  *
- *   virtualpointer --extent W H    commands on standard input, one per line:
- *                                    move X Y   absolute position in layout coordinates
+ *   virtualpointer [--extent W H]  commands on standard input, one per line:
+ *                                    move X Y   absolute position in layout coordinates,
+ *                                               within the extent (the layout's size)
+ *                                    move X Y W H   the same within a layout of W x H
  *                                    click      left button pressed and released
  *                                    quit
  *                                  prints "ready" once the pointer exists, and "ok" after each
@@ -84,13 +86,9 @@ int main(int argc, char *argv[])
             extentH = strtol(argv[i + 2], NULL, 10);
             i += 2;
         } else {
-            fprintf(stderr, "usage: virtualpointer --extent W H | --globals\n");
+            fprintf(stderr, "usage: virtualpointer [--extent W H] | --globals\n");
             return 2;
         }
-    }
-    if (!state.listGlobals && (extentW <= 0 || extentH <= 0)) {
-        fprintf(stderr, "virtualpointer: --extent W H is needed\n");
-        return 2;
     }
 
     struct wl_display *display = wl_display_connect(NULL);
@@ -127,14 +125,17 @@ int main(int argc, char *argv[])
     while (ok && fgets(line, sizeof line, stdin)) {
         long x = 0;
         long y = 0;
-        if (sscanf(line, "move %ld %ld", &x, &y) == 2) {
-            if (x < 0 || y < 0 || x > extentW || y > extentH) {
+        long w = extentW;
+        long h = extentH;
+        const int fields = sscanf(line, "move %ld %ld %ld %ld", &x, &y, &w, &h);
+        if (fields == 2 || fields == 4) {
+            if (w <= 0 || h <= 0 || x < 0 || y < 0 || x > w || y > h) {
                 printf("error %ld %ld lies outside the extent\n", x, y);
                 fflush(stdout);
                 continue;
             }
             zwlr_virtual_pointer_v1_motion_absolute(
-                pointer, nowMs(), (uint32_t)x, (uint32_t)y, (uint32_t)extentW, (uint32_t)extentH);
+                pointer, nowMs(), (uint32_t)x, (uint32_t)y, (uint32_t)w, (uint32_t)h);
             zwlr_virtual_pointer_v1_frame(pointer);
             ok = answer(display, "ok");
         } else if (strncmp(line, "click", 5) == 0) {

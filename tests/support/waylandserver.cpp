@@ -403,14 +403,12 @@ bool WaylandServer::wtype(const QStringList &args) const
 }
 
 VirtualPointer::VirtualPointer(const WaylandServer &server, QSize layoutExtent)
+    : compositor(server)
+    , fixedExtent(layoutExtent)
 {
-    const QSize extent = layoutExtent.isEmpty() ? server.layoutRect().size() : layoutExtent;
-    if (extent.isEmpty())
-        return;
     helper.setProcessEnvironment(server.environment());
     helper.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    helper.start(builtProgram(QStringLiteral("virtualpointer")),
-        { QStringLiteral("--extent"), QString::number(extent.width()), QString::number(extent.height()) });
+    helper.start(builtProgram(QStringLiteral("virtualpointer")), QStringList());
     ready = helper.waitForStarted(5000) && waitForAnswer("ready");
 }
 
@@ -429,7 +427,20 @@ bool VirtualPointer::moveTo(QPoint position)
 {
     if (!ready)
         return false;
-    helper.write(QStringLiteral("move %1 %2\n").arg(position.x()).arg(position.y()).toLatin1());
+    // The compositor maps the extent onto the layout's bounding box as it is at this moment, so
+    // unless the test fixed it, take the layout as it is now: outputs may have come since.
+    QRect layout(QPoint(0, 0), fixedExtent);
+    if (fixedExtent.isEmpty())
+        layout = compositor.layoutRect();
+    if (layout.isEmpty())
+        return false;
+    const QPoint inLayout = position - layout.topLeft();
+    helper.write(QStringLiteral("move %1 %2 %3 %4\n")
+                     .arg(inLayout.x())
+                     .arg(inLayout.y())
+                     .arg(layout.width())
+                     .arg(layout.height())
+                     .toLatin1());
     return waitForAnswer("ok");
 }
 

@@ -89,12 +89,13 @@ private:
 };
 
 // A pointer for the headless seat, which has none: a helper program keeps a wlroots virtual
-// pointer connected while this object lives. Positions are in layout coordinates, with the
-// layout's top-left corner at (0, 0).
+// pointer connected while this object lives (the seat offers wl_pointer only meanwhile).
+// Positions are in layout (logical) coordinates.
 class VirtualPointer
 {
 public:
-    // An empty layoutExtent means the server's layout as it is now.
+    // With an empty layoutExtent each move asks sway for the layout's bounding box; a fixed one
+    // (a layout whose top-left corner is at 0, 0) saves that query.
     explicit VirtualPointer(const WaylandServer &server, QSize layoutExtent = QSize());
     ~VirtualPointer();
     VirtualPointer(const VirtualPointer &) = delete;
@@ -107,6 +108,8 @@ public:
 private:
     bool waitForAnswer(const QByteArray &expected);
 
+    const WaylandServer &compositor;
+    const QSize fixedExtent;
     QProcess helper;
     bool ready = false;
 };

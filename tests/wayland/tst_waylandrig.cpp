@@ -79,16 +79,22 @@ void TestWaylandRig::screenshotShowsBackground()
 void TestWaylandRig::clickReachesWindow_data()
 {
     QTest::addColumn<QPoint>("position");
-    QTest::newRow("near the top left") << QPoint(300, 200);
-    QTest::newRow("near the bottom right") << QPoint(1900, 1060);
+    QTest::addColumn<bool>("secondOutput");
+    QTest::newRow("near the top left") << QPoint(300, 200) << false;
+    QTest::newRow("near the bottom right") << QPoint(1900, 1060) << false;
+    QTest::newRow("with an output beside") << QPoint(300, 200) << true;
 }
 
 void TestWaylandRig::clickReachesWindow()
 {
     QFETCH(QPoint, position);
+    QFETCH(bool, secondOutput);
     SKIP_WITHOUT(WaylandServer::Kind::Sway);
     WaylandServer server;
     QVERIFY(server.isRunning());
+    // The pointer's positions then map onto a layout twice as wide.
+    if (secondOutput)
+        QVERIFY(!server.addOutput(QPoint(1920, 0)).isEmpty());
     VirtualPointer pointer(server);
     QVERIFY(pointer.isReady());
     ClickProbe probe(server);
