@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDebug>
 #include <QFile>
 #include <QSettings>
@@ -274,14 +275,25 @@ static void logWaylandLimits()
 }
 
 // The service on a Wayland compositor with layer-shell: glintor-locate and the bus are its only
-// triggers, and the newest service of the display keeps the bus name.
-static void serveWayland(LocateInterface &locateInterface)
+// triggers, and the newest service of the display keeps the bus name. Without the name nothing
+// could ever trigger it: false then, after one line that says why.
+static bool serveWayland(LocateInterface &locateInterface)
 {
     QObject::connect(&locateInterface, &LocateInterface::nameLost, &locateInterface, [] {
         qInfo("Another glintor-service took over this display. Exiting.");
         stopService();
     });
-    locateInterface.registerOn(QDBusConnection::sessionBus(), LocateBus::serviceName());
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        qWarning().noquote() << "No D-Bus session bus (" + bus.lastError().message()
+                + "): on Wayland glintor-locate is this service's only trigger. Exiting.";
+        return false;
+    }
+    if (!locateInterface.registerOn(bus, LocateBus::serviceName())) {
+        qWarning("Nothing can trigger this service on Wayland without its bus name. Exiting.");
+        return false;
+    }
+    return true;
 }
 
 // Creates the application and the service's objects, runs the event loop and tears them down
@@ -330,7 +342,8 @@ static int runService(int &argc, char **argv)
     LocateInterface locateInterface(&overlay);
 
     if (WaylandSupport::active()) {
-        serveWayland(locateInterface);
+        if (!serveWayland(locateInterface))
+            return 1;
         g_loopTakesSignals = 1;
         return app.exec();
     }

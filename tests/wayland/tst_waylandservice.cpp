@@ -103,6 +103,7 @@ private slots:
     void pointerOnAnotherOutput_data();
     void pointerOnAnotherOutput();
     void noPointerNoAnimation();
+    void noSessionBus();
     void compositorBindingAndNewestService();
     void withoutLayerShell_data();
     void withoutLayerShell();
@@ -316,6 +317,20 @@ void TestWaylandService::noPointerNoAnimation()
     QVERIFY(!service->waitForLine(QStringLiteral("The compositor did not say where the pointer is within 500 ms"))
                  .isEmpty());
     QCOMPARE(service->linesContaining(StartedLine), QStringList());
+}
+
+// On Wayland the bus is the only way to the service: without one it ends, and says why.
+void TestWaylandService::noSessionBus()
+{
+    WaylandServer server;
+    QVERIFY(server.isRunning());
+    QProcessEnvironment env = server.environment();
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
+    ProgramRun service(builtProgram(QStringLiteral("glintor-service")), {}, env);
+    QCOMPARE(service.waitForExit(15000), 1);
+    QVERIFY2(service.lines().constLast().endsWith(
+                 QLatin1String("on Wayland glintor-locate is this service's only trigger. Exiting.")),
+        qPrintable(service.lines().join('\n')));
 }
 
 void TestWaylandService::compositorBindingAndNewestService()
