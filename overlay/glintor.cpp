@@ -113,8 +113,10 @@ void Glintor::startAnimation(const QPoint &mousePos)
 
 void Glintor::startAnimationAtPointer()
 {
+    if (!WaylandSupport::active())
+        startAnimation(QCursor::pos());
     // Switched off, nothing is mapped to look for the pointer either.
-    if (animationEnabled())
+    else if (animationEnabled())
         atPointer([this](const QPoint &pointer) { startAnimation(pointer); });
 }
 
