@@ -22,6 +22,11 @@
 //   startup  --runs N [--service ...]      glintor-service: exec to its event loop
 //   idle     --pid PID --xserver PID --seconds S
 //                                          wakeups and CPU of a resting service and its X server
+//   wayland  --count N --runs R --seconds S [--service PATH] [--pointer-helper PATH] [--log-dir DIR]
+//                                          glintor-service as a Wayland client (WAYLAND_DISPLAY, a
+//                                          session bus): glintor-locate's exec to the first ring
+//                                          frame committed, read from WAYLAND_DEBUG=client logs, the
+//                                          log's own cost, surfaces left mapped, wakeups and RSS
 //
 // The overlay is the real Glintor with its real painting. --service names the glintor-service to
 // run (default: the one beside this program); given several times, e.g. an older build's as
@@ -37,11 +42,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -56,7 +63,10 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <functional>
+#include <memory>
+#include <tuple>
 #include <vector>
 
 #include <spawn.h>
@@ -740,6 +750,386 @@ int runIdle(qint64 pid, qint64 xserverPid, double seconds, const QString &label)
     return 0;
 }
 
+// ---- wayland ----
+
+// The service's stderr under WAYLAND_DEBUG=client: libwayland's lines, "[   4242.421]  -> request" and
+// "[   4242.421] event", and Qt's own, which QT_MESSAGE_PATTERN marks "qt[" with a monotonic time.
+// libwayland 1.21 stamps its lines with CLOCK_REALTIME in microseconds cut to 32 bits (it wraps every
+// 71.6 minutes), not CLOCK_MONOTONIC: on this machine its stamps were 8.8 million seconds away from
+// /proc/uptime and matched the wall clock modulo 2^32 µs. Qt's %{time boot} is CLOCK_MONOTONIC.
+struct WaylandLogLine {
+    bool qt = false;
+    quint32 stamp = 0; // libwayland: wall clock µs mod 2^32; Qt: monotonic ms
+    QByteArray text;
+};
+
+std::vector<WaylandLogLine> readWaylandLog(const QString &path)
+{
+    std::vector<WaylandLogLine> lines;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return lines;
+    for (const QByteArray &raw : file.readAll().split('\n')) {
+        WaylandLogLine line;
+        QByteArray rest = raw;
+        if (rest.startsWith("qt[")) {
+            line.qt = true;
+            rest = rest.mid(2);
+        }
+        const int close = rest.indexOf(']');
+        if (!rest.startsWith('[') || close < 0)
+            continue;
+        const QList<QByteArray> parts = rest.mid(1, close - 1).trimmed().split('.');
+        if (parts.size() != 2)
+            continue;
+        line.stamp = quint32(parts[0].toULongLong() * 1000 + parts[1].toULongLong());
+        line.text = rest.mid(close + 1).trimmed();
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+quint32 wallClockMicroseconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return quint32(quint64(now.tv_sec) * 1000000u + quint64(now.tv_nsec) / 1000u);
+}
+
+quint32 monotonicMilliseconds()
+{
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return quint32(quint64(now.tv_sec) * 1000u + quint64(now.tv_nsec) / 1000000u);
+}
+
+// One glintor-locate call: when it was started, in both clocks, and what the log tells about it (ms
+// after the exec; -1 when the log has no such line).
+struct LocateCall {
+    quint32 wallUs = 0;
+    quint32 monotonicMs = 0;
+    double finderMapped = -1; // the first "glintor-pointer" layer surface asked for: the call arrived
+    double pointerEntered = -1; // wl_pointer.enter
+    double overlayMapped = -1; // the "glintor" layer surface asked for
+    double firstFrame = -1; // its first commit with a buffer attached
+    double animationStarted = -1; // Qt's "Animation started" line
+};
+
+// Searches the log for the steps of one call, in order, within 5 s of its exec.
+void readCall(const std::vector<WaylandLogLine> &log, LocateCall &call)
+{
+    const auto since = [&](const WaylandLogLine &line) {
+        return line.qt ? double(qint32(line.stamp - call.monotonicMs))
+                       : double(qint32(line.stamp - call.wallUs)) / 1000.0;
+    };
+    static const QRegularExpression overlaySurface(
+        QStringLiteral("get_layer_surface\\(new id zwlr_layer_surface_v1@\\d+, wl_surface@(\\d+), .*\"glintor\"\\)$"));
+    enum { Finder, Enter, Overlay, Attach, Commit, Done } step = Finder;
+    QByteArray surface;
+    for (const WaylandLogLine &line : log) {
+        const double at = since(line);
+        if (at < 0 || at > 5000)
+            continue;
+        if (line.qt) {
+            if (call.animationStarted < 0 && line.text.startsWith("Animation started"))
+                call.animationStarted = at;
+            continue;
+        }
+        if (step == Finder && line.text.contains("get_layer_surface(") && line.text.endsWith("\"glintor-pointer\")")) {
+            call.finderMapped = at;
+            step = Enter;
+        } else if (step == Enter && line.text.startsWith("wl_pointer@") && line.text.contains(".enter(")) {
+            call.pointerEntered = at;
+            step = Overlay;
+        } else if (step == Overlay) {
+            const QRegularExpressionMatch match = overlaySurface.match(QString::fromLatin1(line.text));
+            if (match.hasMatch()) {
+                surface = "wl_surface@" + match.captured(1).toLatin1();
+                call.overlayMapped = at;
+                step = Attach;
+            }
+        } else if (step == Attach && line.text.startsWith("-> " + surface + ".attach(wl_buffer@")) {
+            step = Commit;
+        } else if (step == Commit && line.text == "-> " + surface + ".commit()") {
+            call.firstFrame = at;
+            step = Done;
+        }
+    }
+}
+
+// Layer surfaces of Glintor's two namespaces that the log shows made and never unmapped (the layer
+// surface or its wl_surface destroyed, or a null buffer attached), and how many it made in all.
+std::pair<int, int> surfacesLeftMapped(const std::vector<WaylandLogLine> &log)
+{
+    static const QRegularExpression made(QStringLiteral("get_layer_surface\\(new id (zwlr_layer_surface_v1@\\d+), "
+                                                        "(wl_surface@\\d+), .*\"(glintor|glintor-pointer)\"\\)$"));
+    int madeCount = 0;
+    int left = 0;
+    for (size_t i = 0; i < log.size(); ++i) {
+        const QRegularExpressionMatch match = made.match(QString::fromLatin1(log[i].text));
+        if (log[i].qt || !match.hasMatch())
+            continue;
+        ++madeCount;
+        const QByteArray layer = "-> " + match.captured(1).toLatin1();
+        const QByteArray surface = "-> " + match.captured(2).toLatin1();
+        const auto unmapped = std::find_if(log.begin() + qint64(i) + 1, log.end(), [&](const WaylandLogLine &line) {
+            return line.text == layer + ".destroy()" || line.text == surface + ".destroy()"
+                || line.text.startsWith(surface + ".attach(nil");
+        });
+        if (unmapped == log.end())
+            ++left;
+    }
+    return { left, madeCount };
+}
+
+struct WaylandRun {
+    std::vector<LocateCall> calls;
+    qint64 idleRss = -1, rss11 = -1, rssEnd = -1, peakRss = -1;
+    double wakeupsPerSecond = 0, cpuPercent = 0;
+    qint64 messagesAtRest = 0;
+    int leftMapped = 0, surfacesMade = 0;
+};
+
+int countInFile(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? int(file.readAll().count(text)) : 0;
+}
+
+// Waits until the log holds text count times; the service writes to a file, so that a full pipe can
+// never hold it up, and the timings come from the log's stamps, not from when this loop looks.
+bool waitInFile(const QString &path, const QByteArray &text, int count, int timeoutMs, const QProcess &service)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (countInFile(path, text) < count) {
+        if (deadline.hasExpired() || service.state() == QProcess::NotRunning)
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+bool measureWaylandService(
+    const QString &path, bool debugLog, int count, double restSeconds, const QString &logPath, WaylandRun &run)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_MESSAGE_PATTERN"), QStringLiteral("qt[%{time boot}] %{message}"));
+    if (debugLog)
+        environment.insert(QStringLiteral("WAYLAND_DEBUG"), QStringLiteral("client"));
+    else
+        environment.remove(QStringLiteral("WAYLAND_DEBUG"));
+    QProcess service;
+    service.setProcessEnvironment(environment);
+    service.setStandardOutputFile(QProcess::nullDevice());
+    service.setStandardErrorFile(logPath);
+    service.start(path, QStringList());
+    if (!waitInFile(logPath, "Settings loaded", 1, 20000, service)) {
+        std::fprintf(stderr, "%s did not start on Wayland; its log: %s\n", qPrintable(path), qPrintable(logPath));
+        return false;
+    }
+    // Its bus name is taken right after the overlay is built.
+    QThread::sleep(2);
+    const qint64 pid = service.processId();
+    run.idleRss = statusKb(pid, "VmRSS");
+
+    static const QByteArray locate = QFile::encodeName(QCoreApplication::applicationDirPath() + "/glintor-locate");
+    char *const arguments[] = { const_cast<char *>(locate.constData()), nullptr };
+    for (int i = 0; i <= count; ++i) {
+        LocateCall call;
+        call.monotonicMs = monotonicMilliseconds();
+        call.wallUs = wallClockMicroseconds();
+        pid_t command = -1;
+        if (posix_spawn(&command, locate.constData(), nullptr, nullptr, arguments, environ) != 0)
+            return false;
+        int status = 0;
+        if (::waitpid(command, &status, 0) != command || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            std::fprintf(stderr, "glintor-locate failed (call %d)\n", i + 1);
+            return false;
+        }
+        // Each call meets a service at rest: the animation before it has ended.
+        if (!waitInFile(logPath, "Animation finished", i + 1, 10000, service)) {
+            std::fprintf(stderr, "call %d: no animation ended within 10 s; log: %s\n", i + 1, qPrintable(logPath));
+            return false;
+        }
+        run.calls.push_back(call);
+        if (i == 10)
+            run.rss11 = statusKb(pid, "VmRSS");
+        QThread::msleep(500);
+    }
+
+    QThread::sleep(2);
+    const qint64 logBefore = QFileInfo(logPath).size();
+    const qint64 linesBefore = countInFile(logPath, "\n");
+    const qint64 cpu0 = cpuNanoseconds(pid);
+    const qint64 wakeups0 = wakeups(pid);
+    QElapsedTimer timer;
+    timer.start();
+    QThread::msleep(qint64(restSeconds * 1000));
+    const double elapsed = timer.nsecsElapsed() / 1e9;
+    run.wakeupsPerSecond = (wakeups(pid) - wakeups0) / elapsed;
+    run.cpuPercent = (cpuNanoseconds(pid) - cpu0) / 1e9 / elapsed * 100;
+    run.messagesAtRest = QFileInfo(logPath).size() > logBefore ? countInFile(logPath, "\n") - linesBefore : 0;
+    run.rssEnd = statusKb(pid, "VmRSS");
+    run.peakRss = statusKb(pid, "VmHWM");
+    stopService(service);
+
+    const std::vector<WaylandLogLine> log = readWaylandLog(logPath);
+    for (LocateCall &call : run.calls)
+        readCall(log, call);
+    std::tie(run.leftMapped, run.surfacesMade) = surfacesLeftMapped(log);
+    return true;
+}
+
+QString msOrNone(const std::vector<double> &values, bool worstToo = false)
+{
+    if (values.empty())
+        return QStringLiteral("–");
+    return worstToo ? ms(median(values)) + QStringLiteral(" / ") + ms(worst(values)) : ms(median(values));
+}
+
+int runWayland(const QString &servicePath, const QString &pointerHelper, int count, int runs, double restSeconds,
+    const QString &logDir)
+{
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+        std::fprintf(stderr, "wayland needs a compositor (WAYLAND_DISPLAY) and a session bus\n");
+        return 1;
+    }
+    writeSettings(Effects[1]);
+    // The headless seat has a pointer only while a virtual one is connected; it rests at one place.
+    QProcess pointer;
+    pointer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    pointer.start(pointerHelper, { QStringLiteral("--extent"), QStringLiteral("1920"), QStringLiteral("1080") });
+    const auto answered = [&pointer](const QByteArray &expected) {
+        return pointer.waitForReadyRead(10000) && pointer.readLine().trimmed() == expected;
+    };
+    if (!pointer.waitForStarted(5000) || !answered("ready")) {
+        std::fprintf(stderr, "the virtual pointer %s did not start\n", qPrintable(pointerHelper));
+        return 1;
+    }
+    pointer.write("move 700 500\n");
+    if (!answered("ok"))
+        return 1;
+
+    // Services with and without the debug log take turns, so the log's own cost shows beside them.
+    std::vector<WaylandRun> traced, plain;
+    for (int r = 0; r < runs; ++r) {
+        for (const bool debugLog : { true, false }) {
+            WaylandRun run;
+            const QString logPath
+                = QStringLiteral("%1/service-%2-%3.log").arg(logDir).arg(r + 1).arg(debugLog ? "debug" : "plain");
+            if (!measureWaylandService(servicePath, debugLog, count, restSeconds, logPath, run))
+                return 1;
+            (debugLog ? traced : plain).push_back(run);
+        }
+    }
+    pointer.write("quit\n");
+    pointer.waitForFinished(3000);
+
+    // Figures over all services: the first calls, and the warm ones.
+    const auto collect = [](const std::vector<WaylandRun> &set, double LocateCall::*field, bool first) {
+        std::vector<double> values;
+        for (const WaylandRun &run : set) {
+            for (size_t i = first ? 0 : 1; i < (first ? 1 : run.calls.size()); ++i) {
+                if (run.calls[i].*field >= 0)
+                    values.push_back(run.calls[i].*field);
+            }
+        }
+        return values;
+    };
+    const auto steps = [&](double LocateCall::*field, double LocateCall::*from, bool first) {
+        std::vector<double> values;
+        for (const WaylandRun &run : traced) {
+            for (size_t i = first ? 0 : 1; i < (first ? 1 : run.calls.size()); ++i) {
+                const LocateCall &call = run.calls[i];
+                if (call.*field >= 0 && (from == nullptr || call.*from >= 0))
+                    values.push_back(call.*field - (from ? call.*from : 0.0));
+            }
+        }
+        return values;
+    };
+    const QString calls = QStringLiteral("%1 × %2").arg(runs).arg(count);
+
+    out(QStringLiteral("### glintor-locate's exec → the first ring frame committed (WAYLAND_DEBUG=client log)"));
+    out(QString());
+    out(QStringLiteral("| screen | first call after start | warm calls (services × calls) | warm, median / worst |"));
+    out(QStringLiteral("|---|---|---|---|"));
+    out(QStringLiteral("| 1920×1080 | %1 | %2 | %3 |")
+            .arg(msOrNone(collect(traced, &LocateCall::firstFrame, true)), calls,
+                msOrNone(collect(traced, &LocateCall::firstFrame, false), true)));
+    out(QString());
+    out(QStringLiteral("### Where the milliseconds go (medians, from the same log)"));
+    out(QString());
+    out(QStringLiteral("| step | first call | warm calls |"));
+    out(QStringLiteral("|---|---|---|"));
+    struct Step {
+        const char *name;
+        double LocateCall::*field;
+        double LocateCall::*from;
+    };
+    const Step table[] = {
+        { "exec → the pointer-finding surface asked for (glintor-locate, the bus call)", &LocateCall::finderMapped,
+            nullptr },
+        { "→ wl_pointer.enter received", &LocateCall::pointerEntered, &LocateCall::finderMapped },
+        { "→ the overlay's layer surface asked for", &LocateCall::overlayMapped, &LocateCall::pointerEntered },
+        { "→ its first frame committed", &LocateCall::firstFrame, &LocateCall::overlayMapped },
+    };
+    for (const Step &step : table)
+        out(QStringLiteral("| %1 | %2 | %3 |")
+                .arg(QString::fromUtf8(step.name), msOrNone(steps(step.field, step.from, true)),
+                    msOrNone(steps(step.field, step.from, false))));
+    out(QString());
+    out(QStringLiteral(
+        "### The debug log's own cost: exec → \"Animation started\" (Qt's monotonic stamp, 1 ms steps)"));
+    out(QString());
+    out(QStringLiteral("| service's log | services | first call | warm calls, median / worst |"));
+    out(QStringLiteral("|---|---|---|---|"));
+    for (const bool debugLog : { true, false }) {
+        const std::vector<WaylandRun> &set = debugLog ? traced : plain;
+        out(QStringLiteral("| %1 | %2 | %3 | %4 |")
+                .arg(debugLog ? QStringLiteral("WAYLAND_DEBUG=client") : QStringLiteral("none"))
+                .arg(set.size())
+                .arg(msOrNone(collect(set, &LocateCall::animationStarted, true)),
+                    msOrNone(collect(set, &LocateCall::animationStarted, false), true)));
+    }
+    out(QString());
+    out(QStringLiteral("### At rest after the animations, and memory (services without the debug log; surfaces and "
+                       "messages from the debug log)"));
+    out(QString());
+    out(QStringLiteral("| Glintor layer surfaces left mapped | log lines at rest (debug log) | wakeups/s | CPU | RSS idle | "
+                       "RSS after 11 animations | RSS after %1 | peak RSS |")
+            .arg(count + 1));
+    out(QStringLiteral("|---|---|---|---|---|---|---|---|"));
+    std::vector<double> wake, cpu, idle, rss11, rssEnd, peak;
+    for (const WaylandRun &run : plain) {
+        wake.push_back(run.wakeupsPerSecond);
+        cpu.push_back(run.cpuPercent);
+        idle.push_back(run.idleRss);
+        rss11.push_back(run.rss11);
+        rssEnd.push_back(run.rssEnd);
+        peak.push_back(run.peakRss);
+    }
+    int left = 0, made = 0;
+    qint64 messages = 0;
+    for (const WaylandRun &run : traced) {
+        left += run.leftMapped;
+        made += run.surfacesMade;
+        messages += run.messagesAtRest;
+    }
+    out(QStringLiteral("| %1 of %2 | %3 in %4 × %5 s | %6 | %7 % | %8 | %9 | %10 | %11 |")
+            .arg(left)
+            .arg(made)
+            .arg(messages)
+            .arg(traced.size())
+            .arg(restSeconds)
+            .arg(QString::number(median(wake), 'f', 2))
+            .arg(QString::number(median(cpu), 'f', 3))
+            .arg(megabytesOfKb(qint64(median(idle))))
+            .arg(count >= 10 ? megabytesOfKb(qint64(median(rss11))) : QStringLiteral("–"))
+            .arg(megabytesOfKb(qint64(median(rssEnd))))
+            .arg(megabytesOfKb(qint64(median(peak)))));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -763,10 +1153,16 @@ int main(int argc, char *argv[])
         g_glIntegrationSetHere = true;
     }
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
-    QApplication app(argc, argv);
+    // The Wayland mode drives programs on a compositor and opens no window itself: no display needed.
+    std::unique_ptr<QCoreApplication> application;
+    if (mode == QLatin1String("wayland"))
+        application = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        application = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication &app = *application;
     QCommandLineParser parser;
-    parser.addPositionalArgument(
-        QStringLiteral("mode"), QStringLiteral("regions, paint, cpu, latency, keypress, locate, startup or idle"));
+    parser.addPositionalArgument(QStringLiteral("mode"),
+        QStringLiteral("regions, paint, cpu, latency, keypress, locate, startup, idle or wayland"));
     const QCommandLineOption effect(
         QStringLiteral("effect"), QStringLiteral("Effect and colour."), QStringLiteral("name"));
     const QCommandLineOption repeat(
@@ -786,7 +1182,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption service(QStringLiteral("service"),
         QStringLiteral("A glintor-service to run, as PATH or LABEL=PATH; may be given several times."),
         QStringLiteral("path"));
-    parser.addOptions({ effect, repeat, count, runs, pid, xserver, compositor, seconds, label, service });
+    const QCommandLineOption pointerHelper(QStringLiteral("pointer-helper"),
+        QStringLiteral("The virtual pointer program (wayland)."), QStringLiteral("path"));
+    const QCommandLineOption logDir(QStringLiteral("log-dir"), QStringLiteral("Where the services' logs go (wayland)."),
+        QStringLiteral("dir"), QDir::tempPath());
+    parser.addOptions(
+        { effect, repeat, count, runs, pid, xserver, compositor, seconds, label, service, pointerHelper, logDir });
     parser.addHelpOption();
     parser.process(app);
 
@@ -817,5 +1218,11 @@ int main(int argc, char *argv[])
     if (mode == QLatin1String("idle"))
         return runIdle(parser.value(pid).toLongLong(), parser.value(xserver).toLongLong(),
             parser.value(seconds).toDouble(), parser.value(label));
+    if (mode == QLatin1String("wayland"))
+        return runWayland(serviceBuilds(parser.values(service)).front().path,
+            parser.isSet(pointerHelper) ? parser.value(pointerHelper)
+                                        : QCoreApplication::applicationDirPath() + QStringLiteral("/virtualpointer"),
+            parser.value(count).toInt(), parser.value(runs).toInt(), parser.value(seconds).toDouble(),
+            parser.value(logDir));
     parser.showHelp(2);
 }
