@@ -3,6 +3,7 @@
 #include <LayerShellQt/Shell>
 #include <LayerShellQt/Window>
 
+#include <QCursor>
 #include <QDebug>
 #include <QEvent>
 #include <QGuiApplication>
@@ -28,6 +29,9 @@ public:
         setFormat(transparent);
         setScreen(output);
         setGeometry(output->geometry());
+        // Any other cursor has Qt load the cursor theme when the pointer first enters, 40 ms before
+        // the enter event is delivered; the pointer is hidden only for the surface's few milliseconds.
+        setCursor(Qt::BlankCursor);
         create();
         LayerShellQt::Window *layer = LayerShellQt::Window::get(this);
         layer->setLayer(LayerShellQt::Window::LayerOverlay);
