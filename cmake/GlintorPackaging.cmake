@@ -5,7 +5,7 @@ set(CPACK_PACKAGE_NAME glintor)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Glintor developers")
 set(CPACK_PACKAGE_CONTACT "${GLINTOR_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "pointer locator for X11 desktops")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "pointer locator for X11 and Wayland desktops")
 # Debian shows the extended description as is: lines of at most 80 characters, "." for a blank one.
 set(CPACK_PACKAGE_DESCRIPTION "Glintor shows where the mouse pointer is. Pressing Ctrl+Alt+M in any
 application, or shaking the mouse quickly from side to side, plays a short
@@ -16,7 +16,11 @@ of coloured dots, or a spray of small coloured stars.
 The package holds the background service, run as the systemd user unit
 glintor.service or from an XDG autostart entry, glintor-gui, a settings
 window, and glintor-locate, a command that plays the animation from any key
-binding through the service's session bus interface.")
+binding through the service's session bus interface.
+.
+On Wayland desktops whose compositor offers layer-shell (sway, Hyprland,
+labwc, KDE Plasma and others) the service runs as a native Wayland client,
+triggered by glintor-locate bound to a key in the compositor.")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The install scripts see CMAKE_INSTALL_PREFIX=/usr and a DESTDIR, so the unit and the entries name

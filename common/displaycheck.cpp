@@ -66,6 +66,11 @@ void noteDone(void *done, wl_callback *, uint32_t)
 WaylandDesktop askCompositor()
 {
     constexpr int AnswerMs = 2000;
+    // A name is looked up in XDG_RUNTIME_DIR; without one, libwayland would print its own error.
+    const char *name = std::getenv("WAYLAND_DISPLAY");
+    const char *runtimeDir = std::getenv("XDG_RUNTIME_DIR");
+    if (name[0] != '/' && (!runtimeDir || !*runtimeDir))
+        return WaylandDesktop::NoCompositor;
     wl_display *display = wl_display_connect(nullptr);
     if (!display)
         return WaylandDesktop::NoCompositor;
@@ -160,14 +165,15 @@ std::string problem(int argc, char *argv[], PlatformChoice choice)
     }
     if (waylandDisplay && *waylandDisplay && !platform) {
         const bool noX11 = !display || !*display;
-        const WaylandDesktop desktop = waylandDesktop();
-        if (layerShellFirst && desktop == WaylandDesktop::LayerShell && qtWaylandInstalled() && layerShellInstalled()) {
+        if (layerShellFirst && waylandDesktop() == WaylandDesktop::LayerShell && qtWaylandInstalled()
+            && layerShellInstalled()) {
             qputenv("QT_QPA_PLATFORM", "wayland");
             return std::string();
         }
         if (noX11) {
             if (!qtWaylandInstalled())
                 return "No X11 display (DISPLAY unset) and no Qt Wayland platform plugin (qtwayland5). Exiting.\n";
+            const WaylandDesktop desktop = waylandDesktop();
             if (desktop == WaylandDesktop::NoCompositor)
                 return waylandDisplayLine("no compositor answers there");
             if (layerShellFirst && desktop == WaylandDesktop::NoLayerShell)

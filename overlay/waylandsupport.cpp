@@ -7,7 +7,6 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QRasterWindow>
 #include <QScreen>
 #include <QTimer>
@@ -16,54 +15,62 @@ namespace WaylandSupport {
 
 namespace {
 
-    // Sits on the overlay layer of one output, sized by the compositor to all of it, and reports the
-    // first position the pointer shows over it.
-    class FinderSurface final : public QRasterWindow {
-    public:
-        FinderSurface(QScreen *output, std::function<void(const QPoint &)> report)
-            : reportPosition(std::move(report))
-        {
-            QSurfaceFormat transparent = format();
-            transparent.setAlphaBufferSize(8);
-            setFormat(transparent);
-            setScreen(output);
-            setGeometry(output->geometry());
-            create();
-            LayerShellQt::Window *layer = LayerShellQt::Window::get(this);
-            layer->setLayer(LayerShellQt::Window::LayerOverlay);
-            layer->setAnchors(LayerShellQt::Window::Anchors(LayerShellQt::Window::AnchorTop)
-                | LayerShellQt::Window::AnchorBottom | LayerShellQt::Window::AnchorLeft
-                | LayerShellQt::Window::AnchorRight);
-            layer->setExclusiveZone(-1);
-            layer->setKeyboardInteractivity(LayerShellQt::Window::KeyboardInteractivityNone);
-            layer->setDesiredOutput(output);
-            layer->setScope(QStringLiteral("glintor-pointer"));
-        }
+// Sits on the overlay layer of one output, sized by the compositor to all of it, and reports the
+// first position the pointer shows over it.
+class FinderSurface final : public QRasterWindow
+{
+public:
+    FinderSurface(QScreen *output, std::function<void(const QPoint &)> report)
+        : reportPosition(std::move(report))
+    {
+        QSurfaceFormat transparent = format();
+        transparent.setAlphaBufferSize(8);
+        setFormat(transparent);
+        setScreen(output);
+        setGeometry(output->geometry());
+        create();
+        LayerShellQt::Window *layer = LayerShellQt::Window::get(this);
+        layer->setLayer(LayerShellQt::Window::LayerOverlay);
+        layer->setAnchors(LayerShellQt::Window::Anchors(LayerShellQt::Window::AnchorTop)
+            | LayerShellQt::Window::AnchorBottom | LayerShellQt::Window::AnchorLeft
+            | LayerShellQt::Window::AnchorRight);
+        layer->setExclusiveZone(-1);
+        layer->setKeyboardInteractivity(LayerShellQt::Window::KeyboardInteractivityNone);
+        layer->setDesiredOutput(output);
+        layer->setScope(QStringLiteral("glintor-pointer"));
+    }
 
-    protected:
-        void paintEvent(QPaintEvent *) override
-        {
-            QPainter painter(this);
-            painter.setCompositionMode(QPainter::CompositionMode_Source);
-            painter.fillRect(QRect(QPoint(), size()), Qt::transparent);
-        }
+protected:
+    // The backing store clears a window with alpha to transparent before each paint: nothing to add.
+    void paintEvent(QPaintEvent *) override { }
 
-        bool event(QEvent *event) override
-        {
-            // The enter event carries the position; a motion that comes first (an enter Qt folded away)
-            // does as well.
-            if (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove) {
-                const QPointF local = event->type() == QEvent::Enter ? static_cast<QEnterEvent *>(event)->localPos()
-                                                                     : static_cast<QMouseEvent *>(event)->localPos();
-                if (QScreen *output = screen())
-                    reportPosition(output->geometry().topLeft() + local.toPoint());
-            }
-            return QRasterWindow::event(event);
-        }
+    // One transparent buffer is all the surface needs. Each repaint of a full-output buffer costs
+    // milliseconds, and the pointer's enter event waits behind them in the event queue.
+    void exposeEvent(QExposeEvent *event) override
+    {
+        if (painted)
+            return;
+        QRasterWindow::exposeEvent(event);
+        painted = isExposed();
+    }
 
-    private:
-        std::function<void(const QPoint &)> reportPosition;
-    };
+    bool event(QEvent *event) override
+    {
+        // The enter event carries the position; a motion that comes first (an enter Qt folded away)
+        // does as well.
+        if (event->type() == QEvent::Enter || event->type() == QEvent::MouseMove) {
+            const QPointF local = event->type() == QEvent::Enter ? static_cast<QEnterEvent *>(event)->localPos()
+                                                                 : static_cast<QMouseEvent *>(event)->localPos();
+            if (QScreen *output = screen())
+                reportPosition(output->geometry().topLeft() + local.toPoint());
+        }
+        return QRasterWindow::event(event);
+    }
+
+private:
+    std::function<void(const QPoint &)> reportPosition;
+    bool painted = false;
+};
 
 } // namespace
 

@@ -215,7 +215,7 @@ void TestInstall::entryLaunches_data()
         << autostart << 0 << 1 << "glintor-service" << QStringList { "--user --quiet is-enabled glintor.service" };
     QTest::newRow("autostart, unit enabled")
         << autostart << 0 << 0 << QString()
-        << QStringList { "--user --quiet is-enabled glintor.service", "--user import-environment DISPLAY XAUTHORITY",
+        << QStringList { "--user --quiet is-enabled glintor.service", "--user import-environment DISPLAY XAUTHORITY WAYLAND_DISPLAY",
                "--user start glintor.service" };
 }
 

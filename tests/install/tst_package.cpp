@@ -94,6 +94,9 @@ void TestPackage::dependency_data()
     QTest::newRow("Qt core") << "libqt5core5a";
     QTest::newRow("Xlib") << "libx11-6";
     QTest::newRow("Qt D-Bus") << "libqt5dbus5";
+    QTest::newRow("Qt's Wayland platform") << "qtwayland5";
+    QTest::newRow("layer surfaces for Qt") << "layer-shell-qt";
+    QTest::newRow("layer-shell-qt's library") << "liblayershellqtinterface5";
 }
 
 void TestPackage::dependency()

@@ -1,14 +1,30 @@
 #include "sessionbus.h"
 
-SessionBus::SessionBus()
+#include <QFile>
+
+SessionBus::SessionBus(Access access)
 {
     if (!dir.isValid())
         return;
+    QStringList arguments { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
+        QStringLiteral("--address=unix:path=") + dir.filePath(QStringLiteral("bus")), QStringLiteral("--print-address=1") };
+    if (access == Access::AnyUser) {
+        // The session configuration admits only the bus's own user; this one admits everyone.
+        QFile config(dir.filePath(QStringLiteral("bus.conf")));
+        if (!config.open(QIODevice::WriteOnly)
+            || config.write("<busconfig><type>session</type><listen>unix:path=" + dir.filePath("bus").toUtf8()
+                            + "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
+                              "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                              "<allow own=\"*\"/></policy></busconfig>\n")
+                < 0)
+            return;
+        config.close();
+        QFile::setPermissions(dir.path(), QFile::permissions(dir.path()) | QFile::ExeOther | QFile::ExeGroup);
+        arguments = QStringList { QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
+            QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1") };
+    }
     daemon.setStandardErrorFile(QProcess::nullDevice());
-    daemon.start(QStringLiteral("dbus-daemon"),
-        { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
-            QStringLiteral("--address=unix:path=") + dir.filePath(QStringLiteral("bus")),
-            QStringLiteral("--print-address=1") });
+    daemon.start(QStringLiteral("dbus-daemon"), arguments);
     if (!daemon.waitForStarted(5000))
         return;
     // The address is printed once the bus listens.

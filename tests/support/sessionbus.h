@@ -9,7 +9,10 @@
 // it goes out of scope, or earlier by stop() to see what clients do when the bus goes away.
 class SessionBus {
 public:
-    SessionBus();
+    // AnyUser: clients of other user ids may connect too, such as the commands that a compositor
+    // running as another user starts.
+    enum class Access { OwnUser, AnyUser };
+    explicit SessionBus(Access access = Access::OwnUser);
     ~SessionBus();
     SessionBus(const SessionBus &) = delete;
     SessionBus &operator=(const SessionBus &) = delete;

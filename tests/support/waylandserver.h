@@ -1,0 +1,137 @@
+#pragma once
+
+#include <QImage>
+#include <QPoint>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVector>
+
+// One output as sway reports it; rect is in layout (logical) coordinates.
+struct WaylandOutput
+{
+    QString name;
+    QRect rect;
+    double scale = 1.0;
+};
+
+// A private headless Wayland compositor for one test process: sway (layer-shell, a virtual pointer
+// through VirtualPointer, screenshots through grim, keys through wtype) or weston (no layer-shell).
+// sway refuses to run as root, so under root it runs as nobody; clients may still run as root.
+// Everything started against it is killed, clients before the compositor, when it goes out of scope.
+class WaylandServer
+{
+public:
+    enum class Kind { Sway, Weston };
+
+    // The solid background sway paints on every output.
+    static constexpr QRgb backgroundColor = 0xff2050a0;
+
+    explicit WaylandServer(Kind kind = Kind::Sway, QSize outputSize = QSize(1920, 1080));
+    ~WaylandServer();
+    WaylandServer(const WaylandServer &) = delete;
+    WaylandServer &operator=(const WaylandServer &) = delete;
+
+    // Whether the compositor and the tools the rig drives it with are installed; else a reason.
+    static QString missingTools(Kind kind);
+
+    Kind kind() const { return serverKind; }
+    bool isRunning() const;
+    // Milliseconds from starting the compositor until it answered.
+    qint64 startUpTime() const { return startUpMs; }
+    // Absolute path of the Wayland socket, usable as WAYLAND_DISPLAY.
+    QString waylandDisplay() const { return socketPath; }
+    // The clients' XDG_RUNTIME_DIR. Under root it is not the compositor's own (nobody's).
+    QString runtimeDir() const { return clientRuntimePath; }
+    // The calling environment pointed at this compositor: WAYLAND_DISPLAY, XDG_RUNTIME_DIR (and
+    // SWAYSOCK) set; DISPLAY and QT_QPA_PLATFORM removed, so programs choose their platform themselves.
+    QProcessEnvironment environment() const;
+    // Interfaces the compositor offers (wl_compositor, zwlr_layer_shell_v1, ...).
+    QStringList globals() const;
+
+    // sway only. Runs swaymsg with args and returns its standard output.
+    QByteArray swaymsg(const QStringList &args, bool *ok = nullptr) const;
+    QVector<WaylandOutput> outputs() const;
+    // The bounding box of all outputs in layout coordinates.
+    QRect layoutRect() const;
+    // Adds a headless output at pos (layout coordinates) with the given scale and mode size (the
+    // first output's by default), and waits for its background; returns its name, or an empty string.
+    QString addOutput(QPoint pos, int scale = 1, QSize modeSize = QSize());
+    // The whole layout (rendered at the highest output scale) or one output, in physical pixels.
+    QImage screenshot() const;
+    QImage screenshot(const QString &outputName) const;
+    // Types through a virtual keyboard; the keys go through sway's bindings.
+    bool wtype(const QStringList &args) const;
+
+private:
+    bool startSway();
+    bool startWeston();
+    bool waitUntilReady();
+    bool waitForBackground(const QString &outputName) const;
+    void killClients(bool withCompositorChildren);
+    QByteArray runClient(const QString &program, const QStringList &args, bool *ok) const;
+    QString logTail() const;
+
+    Kind serverKind;
+    QSize firstOutputSize;
+    QTemporaryDir base;
+    QString runtimePath;
+    QString clientRuntimePath;
+    QString socketPath;
+    QString ipcSocket;
+    QProcess server;
+    qint64 startUpMs = -1;
+    bool ready = false;
+};
+
+// A pointer for the headless seat, which has none: a helper program keeps a wlroots virtual
+// pointer connected while this object lives (the seat offers wl_pointer only meanwhile).
+// Positions are in layout (logical) coordinates.
+class VirtualPointer
+{
+public:
+    // With an empty layoutExtent each move asks sway for the layout's bounding box; a fixed one
+    // (a layout whose top-left corner is at 0, 0) saves that query.
+    explicit VirtualPointer(const WaylandServer &server, QSize layoutExtent = QSize());
+    ~VirtualPointer();
+    VirtualPointer(const VirtualPointer &) = delete;
+    VirtualPointer &operator=(const VirtualPointer &) = delete;
+
+    bool isReady() const { return ready; }
+    bool moveTo(QPoint position);
+    bool click();
+
+private:
+    bool waitForAnswer(const QByteArray &expected);
+
+    const WaylandServer &compositor;
+    const QSize fixedExtent;
+    QProcess helper;
+    bool ready = false;
+};
+
+// The clickprobe program: an ordinary (xdg-shell) window that sway tiles over the output under it,
+// and that reports its clicks, so tests can tell whether a click went through an overlay.
+class ClickProbe
+{
+public:
+    explicit ClickProbe(const WaylandServer &server);
+    ~ClickProbe();
+    ClickProbe(const ClickProbe &) = delete;
+    ClickProbe &operator=(const ClickProbe &) = delete;
+
+    // Waits until the window is shown at size (the tile the compositor gives it).
+    bool waitUntilShown(QSize size, int timeoutMs = 10000);
+    // Waits for the next press the window reports; returns its position in window coordinates,
+    // or (-1, -1) when none came.
+    QPoint waitForPress(int timeoutMs = 5000);
+
+private:
+    QString waitForLine(const QString &prefix, int timeoutMs);
+
+    QProcess probe;
+};
