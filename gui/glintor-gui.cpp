@@ -200,6 +200,37 @@ void reserveRoom(QLabel *hint, const QStringList &texts)
     hint->setFixedHeight(height);
 }
 
+// Room for two lines of whichever of these texts needs most, at the narrowest width where each fits
+// in two lines of its own: Chinese lines are taller than Latin ones (the fallback font), so the room
+// is the same whatever the language, and no row below moves when it changes.
+void reserveTwoLines(QLabel *label, const QStringList &texts)
+{
+    label->ensurePolished();
+    const QFontMetrics metrics(label->font());
+    const auto heightAt = [&](const QString &text, int width) {
+        return metrics.boundingRect(QRect(0, 0, width, 100 * metrics.height()), Qt::TextWordWrap, text).height();
+    };
+    int width = 0;
+    for (const QString &text : texts) {
+        const int twoLines = 2 * metrics.boundingRect(QRect(), 0, text).height();
+        int narrow = 1;
+        int wide = metrics.horizontalAdvance(text) + 1;
+        while (narrow < wide) {
+            const int middle = (narrow + wide) / 2;
+            if (heightAt(text, middle) <= twoLines)
+                wide = middle;
+            else
+                narrow = middle + 1;
+        }
+        width = qMax(width, wide);
+    }
+    int height = 0;
+    for (const QString &text : texts)
+        height = qMax(height, heightAt(text, width));
+    label->setMinimumWidth(width);
+    label->setFixedHeight(height);
+}
+
 void greyOut(QLayoutItem *item)
 {
     if (!item)
@@ -264,15 +295,18 @@ void GlintorGUI::showWaylandLimits(QFormLayout *form, QVBoxLayout *mainLayout)
     const DisplayCheck::WaylandDesktop desktop = DisplayCheck::waylandDesktop();
     if (desktop == DisplayCheck::WaylandDesktop::NoCompositor)
         return;
-    // Room for the text in both languages, so that no row moves when the language changes.
     const char *source = desktop == DisplayCheck::WaylandDesktop::LayerShell ? WaylandInputReason : NoLayerShellNote;
-    auto *label = hintLabel(tr(source));
+    // Small like the hints, but not grey: it must not pass for one of the greyed rows.
+    auto *label = new QLabel(tr(source));
+    label->setStyleSheet(QStringLiteral("QLabel { font-size: 11px; }"));
     label->setWordWrap(true);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The command is there to be copied into the desktop's shortcut settings.
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    reserveRoom(label, { QString::fromUtf8(source), label->text() });
+    reserveTwoLines(label, { QString::fromUtf8(source), label->text() });
     if (desktop == DisplayCheck::WaylandDesktop::NoLayerShell) {
         label->setObjectName(QStringLiteral("waylandNote"));
+        label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
         // Under the service's status line: it tells how the service runs, and nothing is greyed.
         mainLayout->insertWidget(mainLayout->indexOf(statusLabel) + 1, label);
         return;

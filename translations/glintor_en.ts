@@ -265,7 +265,7 @@ Version %1</translation>
     </message>
     <message>
         <source>Wayland 桌面不把按键和指针的移动交给程序，这几项在此不起作用。请在桌面的快捷键设置里为命令 glintor-locate 绑定一个键。</source>
-        <translation>Wayland gives no program the keys or the pointer&apos;s motion, so these do nothing here. Bind a key to glintor-locate in the desktop&apos;s shortcut settings.</translation>
+        <translation>Wayland gives programs no keys or pointer motion, so these do nothing here. Bind a key to glintor-locate in the desktop&apos;s shortcut settings.</translation>
     </message>
     <message>
         <source>这个 Wayland 桌面不提供 layer-shell：Glintor 通过 XWayland 运行，只有指针和按键在 X11 窗口上时才能看到它们。</source>
