@@ -11,7 +11,8 @@ namespace DisplayCheck {
 constexpr const char *NoDisplayLine = "No graphical display found (DISPLAY or WAYLAND_DISPLAY unset). Exiting.\n";
 
 // What the Wayland compositor that WAYLAND_DISPLAY names offers: Glintor can show the pointer on a
-// Wayland desktop only through the layer-shell protocol. Asked once (within 2 s) and remembered.
+// Wayland desktop only through the layer-shell protocol. Asked once per display name (within 2 s)
+// and remembered.
 enum class WaylandDesktop {
     NoCompositor, // WAYLAND_DISPLAY unset, or no compositor answers there
     LayerShell,

@@ -1,14 +1,19 @@
 #include "glintor-gui.h"
 
+#include "displaycheck.h"
 #include "glintor.h"
 #include "glintorsettings.h"
 #include "hotkey.h"
+#include "locatebus.h"
 #include "x11support.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QCursor>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QGuiApplication>
 #include <QDir>
 #include <QFile>
@@ -43,6 +48,15 @@ constexpr int RestartPauseMs = 500;
 // A killed systemctl ends at once; this only bounds the wait for its exit to be reported.
 constexpr int KilledExitWaitMs = 5000;
 const QString FallbackVersion = QStringLiteral("1.0");
+// The service answers a preview at once; a hung one must not leave the click unanswered for long.
+constexpr int TryEffectCallTimeoutMs = 1000;
+
+const char *const WaylandInputReason = QT_TRANSLATE_NOOP("GlintorGUI",
+    "Wayland 桌面不把按键和指针的移动交给程序，这几项在此不起作用。请在桌面的快捷键设置里为命令 "
+    "glintor-locate 绑定一个键。");
+const char *const NoLayerShellNote = QT_TRANSLATE_NOOP("GlintorGUI",
+    "这个 Wayland 桌面不提供 layer-shell：Glintor 通过 XWayland 运行，"
+    "只有指针和按键在 X11 窗口上时才能看到它们。");
 
 struct SystemctlRun {
     // True only when systemctl started, ended by itself within the wait and was not killed by a signal:
@@ -186,6 +200,49 @@ void reserveRoom(QLabel *hint, const QStringList &texts)
     hint->setFixedHeight(height);
 }
 
+// Room for two lines of whichever of these texts needs most, at the narrowest width where each fits
+// in two lines of its own: Chinese lines are taller than Latin ones (the fallback font), so the room
+// is the same whatever the language, and no row below moves when it changes.
+void reserveTwoLines(QLabel *label, const QStringList &texts)
+{
+    label->ensurePolished();
+    const QFontMetrics metrics(label->font());
+    const auto heightAt = [&](const QString &text, int width) {
+        return metrics.boundingRect(QRect(0, 0, width, 100 * metrics.height()), Qt::TextWordWrap, text).height();
+    };
+    int width = 0;
+    for (const QString &text : texts) {
+        const int twoLines = 2 * metrics.boundingRect(QRect(), 0, text).height();
+        int narrow = 1;
+        int wide = metrics.horizontalAdvance(text) + 1;
+        while (narrow < wide) {
+            const int middle = (narrow + wide) / 2;
+            if (heightAt(text, middle) <= twoLines)
+                wide = middle;
+            else
+                narrow = middle + 1;
+        }
+        width = qMax(width, wide);
+    }
+    int height = 0;
+    for (const QString &text : texts)
+        height = qMax(height, heightAt(text, width));
+    label->setMinimumWidth(width);
+    label->setFixedHeight(height);
+}
+
+void greyOut(QLayoutItem *item)
+{
+    if (!item)
+        return;
+    if (QWidget *widget = item->widget())
+        widget->setEnabled(false);
+    if (QLayout *layout = item->layout()) {
+        for (int i = 0; i < layout->count(); ++i)
+            greyOut(layout->itemAt(i));
+    }
+}
+
 } // namespace
 
 GlintorGUI::GlintorGUI(QWidget *parent)
@@ -205,9 +262,69 @@ GlintorGUI::~GlintorGUI() = default;
 
 void GlintorGUI::tryEffect()
 {
+    // A Wayland client can neither find the pointer nor place a window at it: only the service's
+    // layer surfaces can.
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        askServiceToTryEffect();
+        return;
+    }
     if (!tryOverlay)
         tryOverlay = std::make_unique<Glintor>(nullptr, Glintor::Logging::Off);
     tryOverlay->tryEffect(QCursor::pos(), animationEffectCombo->currentIndex(), colorModeCombo->currentIndex());
+}
+
+void GlintorGUI::askServiceToTryEffect()
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(LocateBus::serviceName(), QLatin1String(LocateBus::ObjectPath),
+        QLatin1String(LocateBus::Interface), QStringLiteral("TryEffect"));
+    call << animationEffectCombo->currentIndex() << colorModeCombo->currentIndex();
+    // Answered later, never waited for: a missing bus fails at once, a hung service after the timeout.
+    auto *watcher
+        = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, TryEffectCallTimeoutMs), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *finished) {
+        finished->deleteLater();
+        if (!finished->isError())
+            return;
+        QMessageBox::information(
+            this, tr("信息"), tr("在 Wayland 上，预览由正在运行的 Glintor 服务播放：请先启动服务，再试一次。"));
+    });
+}
+
+void GlintorGUI::showWaylandLimits(QFormLayout *form, QVBoxLayout *mainLayout)
+{
+    const DisplayCheck::WaylandDesktop desktop = DisplayCheck::waylandDesktop();
+    if (desktop == DisplayCheck::WaylandDesktop::NoCompositor)
+        return;
+    const char *source = desktop == DisplayCheck::WaylandDesktop::LayerShell ? WaylandInputReason : NoLayerShellNote;
+    // Small like the hints, but not grey: it must not pass for one of the greyed rows.
+    auto *label = new QLabel(tr(source));
+    label->setStyleSheet(QStringLiteral("QLabel { font-size: 11px; }"));
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    // The command is there to be copied into the desktop's shortcut settings.
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    reserveTwoLines(label, { QString::fromUtf8(source), label->text() });
+    if (desktop == DisplayCheck::WaylandDesktop::NoLayerShell) {
+        label->setObjectName(QStringLiteral("waylandNote"));
+        label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        // Under the service's status line: it tells how the service runs, and nothing is greyed.
+        mainLayout->insertWidget(mainLayout->indexOf(statusLabel) + 1, label);
+        return;
+    }
+    // Right above the rows it speaks of, which run from the shake trigger to the Ctrl tap. Their
+    // values are still loaded and saved: nothing is lost for an X11 session with the same settings.
+    label->setObjectName(QStringLiteral("waylandReason"));
+    int first = 0;
+    int last = 0;
+    QFormLayout::ItemRole role;
+    form->getWidgetPosition(enableShakeCheck, &first, &role);
+    form->getWidgetPosition(enableCtrlTapCheck, &last, &role);
+    for (int row = first; row <= last; ++row) {
+        for (const QFormLayout::ItemRole part :
+            { QFormLayout::LabelRole, QFormLayout::FieldRole, QFormLayout::SpanningRole })
+            greyOut(form->itemAt(row, part));
+    }
+    form->insertRow(first, label);
 }
 
 void GlintorGUI::setSystemctlTimeout(int milliseconds)
@@ -339,6 +456,7 @@ void GlintorGUI::setupUI()
     connect(aboutButton, &QPushButton::clicked, this, &GlintorGUI::showAbout);
     mainLayout->addWidget(aboutButton);
 
+    showWaylandLimits(form, mainLayout);
     show();
 }
 

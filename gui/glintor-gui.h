@@ -8,11 +8,13 @@
 class Glintor;
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QKeySequenceEdit;
 class QLabel;
 class QPushButton;
 class QSettings;
 class QSpinBox;
+class QVBoxLayout;
 
 namespace Hotkey {
 enum class Problem;
@@ -60,8 +62,13 @@ private:
     void showHotkey(const QKeySequence &sequence);
     // Says in the hint why the text cannot be the hotkey.
     void showRefusal(const QString &text, Hotkey::Problem problem);
-    // Plays the effect and colour chosen in the window, saved or not, at the pointer.
+    // Plays the effect and colour chosen in the window, saved or not, at the pointer: here on X11,
+    // through the running service where the window is a Wayland client.
     void tryEffect();
+    void askServiceToTryEffect();
+    // What the desktop keeps from Glintor, said where it matters: on a layer-shell desktop the rows of
+    // the triggers the service cannot have are greyed with the reason; without layer-shell a note.
+    void showWaylandLimits(QFormLayout *form, QVBoxLayout *mainLayout);
 
     QPushButton *startButton = nullptr;
     QPushButton *stopButton = nullptr;

@@ -263,5 +263,17 @@ Version %1</translation>
         <source>快捷键 %1 已被其他程序占用。设置已保存，但在那个程序放开它之前，这个快捷键不会起作用。</source>
         <translation>The hotkey %1 is taken by another program. The settings are saved, but the hotkey will not work until that program lets it go.</translation>
     </message>
+    <message>
+        <source>Wayland 桌面不把按键和指针的移动交给程序，这几项在此不起作用。请在桌面的快捷键设置里为命令 glintor-locate 绑定一个键。</source>
+        <translation>Wayland gives programs no keys or pointer motion, so these do nothing here. Bind a key to glintor-locate in the desktop&apos;s shortcut settings.</translation>
+    </message>
+    <message>
+        <source>这个 Wayland 桌面不提供 layer-shell：Glintor 通过 XWayland 运行，只有指针和按键在 X11 窗口上时才能看到它们。</source>
+        <translation>This Wayland desktop offers no layer-shell: Glintor runs through XWayland and sees the pointer and the keys only over X11 windows.</translation>
+    </message>
+    <message>
+        <source>在 Wayland 上，预览由正在运行的 Glintor 服务播放：请先启动服务，再试一次。</source>
+        <translation>On Wayland the preview is played by the running Glintor service: start the service first, then try again.</translation>
+    </message>
 </context>
 </TS>
