@@ -18,7 +18,9 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/types.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -125,15 +127,16 @@ void TestRunScripts::runAndUninstall_data()
     QTest::addColumn<bool>("userManager");
     QTest::addColumn<QString>("prefixName");
     QTest::addColumn<bool>("usersOwnFiles");
+    QTest::addColumn<bool>("wayland"); // a Wayland session's socket beside the X display
 
     // Next to Glintor's files lie the user's own: an autostart entry, a program and an empty folder
     // in the prefix, and a first run finds a program of the user's where its own would go. Both
     // scripts leave them as they are. A second run installs over the first one's files while the
     // autostart entry's service runs.
     QTest::newRow("user manager, shell syntax in the prefix, the user's own files, run twice")
-        << true << "My Apps $(touch INJECTED);x" << true;
+        << true << "My Apps $(touch INJECTED);x" << true << true;
     // Uninstalling also removes the prefix, the log and every folder the run made.
-    QTest::newRow("no user manager") << false << "prefix" << false;
+    QTest::newRow("no user manager") << false << "prefix" << false << false;
 }
 
 void TestRunScripts::runAndUninstall()
@@ -141,6 +144,7 @@ void TestRunScripts::runAndUninstall()
     QFETCH(bool, userManager);
     QFETCH(QString, prefixName);
     QFETCH(bool, usersOwnFiles);
+    QFETCH(bool, wayland);
 
     XServer x;
     QVERIFY(x.isRunning());
@@ -165,6 +169,18 @@ void TestRunScripts::runAndUninstall()
     environment.insert("PATH", bin + ':' + environment.value("PATH"));
     environment.insert("FAKE_SYSTEMCTL_LOG", calls);
     environment.insert("FAKE_SYSTEMCTL_STATUS", userManager ? "0" : "1");
+    if (wayland) {
+        // A socket no compositor listens on any more: scripts/run takes it for the session's, and
+        // the service, finding no compositor there, stays on X11.
+        const QByteArray socketPath = QFile::encodeName(home.filePath("wayland-0"));
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, socketPath.constData(), sizeof(address.sun_path));
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QVERIFY(fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0);
+        ::close(fd);
+        environment.insert("WAYLAND_DISPLAY", QString::fromLocal8Bit(socketPath));
+    }
 
     const QString state = home.filePath(".local/state/glintor");
     const auto runScript = [&] {
@@ -196,8 +212,10 @@ void TestRunScripts::runAndUninstall()
     ServiceGuard guard;
     if (userManager) {
         const QStringList made = QString::fromUtf8(readFile(calls)).split('\n', Qt::SkipEmptyParts);
-        QVERIFY2(!made.filter(QRegularExpression("^--user import-environment DISPLAY( XAUTHORITY)?$")).isEmpty(),
-                 qPrintable(made.join('\n')));
+        const QString imported = wayland ? "^--user import-environment DISPLAY( XAUTHORITY)? WAYLAND_DISPLAY$"
+                                         : "^--user import-environment DISPLAY( XAUTHORITY)?$";
+        QVERIFY2(!made.filter(QRegularExpression(imported)).isEmpty(), qPrintable(made.join('\n')));
+        QCOMPARE(said.contains("bind a key to " + prefix + "/bin/glintor-locate"), wayland);
         QVERIFY2(made.contains("--user enable " + prefix + "/lib/systemd/user/glintor.service"), qPrintable(made.join('\n')));
         QVERIFY2(made.contains("--user restart glintor.service"), qPrintable(made.join('\n')));
         QCOMPARE(QDir(state).entryList({ "*.pid" }, QDir::Files), QStringList());
