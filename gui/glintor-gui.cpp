@@ -36,6 +36,7 @@
 #include <QVBoxLayout>
 
 #include <cerrno>
+#include <functional>
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -172,6 +173,21 @@ protected:
     }
 };
 
+// The narrowest width, up to the text's one-line width, at which fits(width) holds.
+int narrowestWidth(const QFontMetrics &metrics, const QString &text, const std::function<bool(int)> &fits)
+{
+    int narrow = 1;
+    int wide = metrics.horizontalAdvance(text) + 1;
+    while (narrow < wide) {
+        const int middle = (narrow + wide) / 2;
+        if (fits(middle))
+            wide = middle;
+        else
+            narrow = middle + 1;
+    }
+    return wide;
+}
+
 // The hint's room: two lines, and at least the width at which the longest of these texts fits in
 // them. A refusal then moves no row of the form and is not cut off, however small the window.
 void reserveRoom(QLabel *hint, const QStringList &texts)
@@ -179,22 +195,12 @@ void reserveRoom(QLabel *hint, const QStringList &texts)
     hint->ensurePolished();
     const QFontMetrics metrics(hint->font());
     const int height = metrics.boundingRect(QRect(), 0, QStringLiteral("|\n|")).height();
-    const auto fits = [&](const QString &text, int width) {
-        const QRect needed = metrics.boundingRect(QRect(0, 0, width, 4 * height), Qt::TextWordWrap, text);
-        return needed.height() <= height && needed.width() <= width;
-    };
     int width = 0;
     for (const QString &text : texts) {
-        int narrow = 1;
-        int wide = metrics.horizontalAdvance(text) + 1;
-        while (narrow < wide) {
-            const int middle = (narrow + wide) / 2;
-            if (fits(text, middle))
-                wide = middle;
-            else
-                narrow = middle + 1;
-        }
-        width = qMax(width, wide);
+        width = qMax(width, narrowestWidth(metrics, text, [&](int wide) {
+            const QRect needed = metrics.boundingRect(QRect(0, 0, wide, 4 * height), Qt::TextWordWrap, text);
+            return needed.height() <= height && needed.width() <= wide;
+        }));
     }
     hint->setMinimumWidth(width);
     hint->setFixedHeight(height);
@@ -213,16 +219,7 @@ void reserveTwoLines(QLabel *label, const QStringList &texts)
     int width = 0;
     for (const QString &text : texts) {
         const int twoLines = 2 * metrics.boundingRect(QRect(), 0, text).height();
-        int narrow = 1;
-        int wide = metrics.horizontalAdvance(text) + 1;
-        while (narrow < wide) {
-            const int middle = (narrow + wide) / 2;
-            if (heightAt(text, middle) <= twoLines)
-                wide = middle;
-            else
-                narrow = middle + 1;
-        }
-        width = qMax(width, wide);
+        width = qMax(width, narrowestWidth(metrics, text, [&](int wide) { return heightAt(text, wide) <= twoLines; }));
     }
     int height = 0;
     for (const QString &text : texts)

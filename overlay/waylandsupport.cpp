@@ -16,6 +16,22 @@ namespace WaylandSupport {
 
 namespace {
 
+using Layer = LayerShellQt::Window;
+
+// Puts the created window on the overlay layer of output, anchored by anchors, with no keyboard
+// focus. Exclusive zone -1: the margins count from the output's edge, not from other surfaces' zones.
+Layer *onOverlayLayer(QWindow *window, QScreen *output, Layer::Anchors anchors, const QString &scope)
+{
+    Layer *layer = Layer::get(window);
+    layer->setLayer(Layer::LayerOverlay);
+    layer->setKeyboardInteractivity(Layer::KeyboardInteractivityNone);
+    layer->setExclusiveZone(-1);
+    layer->setAnchors(anchors);
+    layer->setDesiredOutput(output);
+    layer->setScope(scope);
+    return layer;
+}
+
 // Sits on the overlay layer of one output, sized by the compositor to all of it, and reports the
 // first position the pointer shows over it.
 class FinderSurface final : public QRasterWindow
@@ -33,15 +49,9 @@ public:
         // the enter event is delivered; the pointer is hidden only for the surface's few milliseconds.
         setCursor(Qt::BlankCursor);
         create();
-        LayerShellQt::Window *layer = LayerShellQt::Window::get(this);
-        layer->setLayer(LayerShellQt::Window::LayerOverlay);
-        layer->setAnchors(LayerShellQt::Window::Anchors(LayerShellQt::Window::AnchorTop)
-            | LayerShellQt::Window::AnchorBottom | LayerShellQt::Window::AnchorLeft
-            | LayerShellQt::Window::AnchorRight);
-        layer->setExclusiveZone(-1);
-        layer->setKeyboardInteractivity(LayerShellQt::Window::KeyboardInteractivityNone);
-        layer->setDesiredOutput(output);
-        layer->setScope(QStringLiteral("glintor-pointer"));
+        onOverlayLayer(this, output,
+            Layer::Anchors(Layer::AnchorTop) | Layer::AnchorBottom | Layer::AnchorLeft | Layer::AnchorRight,
+            QStringLiteral("glintor-pointer"));
     }
 
 protected:
@@ -86,6 +96,11 @@ bool active()
 void useLayerShell()
 {
     LayerShellQt::Shell::useLayerShell();
+    // Qt's Wayland platform loads Mesa (about 50 MB resident) to ask whether it may draw window
+    // decorations, and for widgets' surfaces that may take GL. Layer surfaces have no decorations,
+    // and Glintor paints with the raster engine only.
+    qputenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1");
+    QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
 }
 
 void placeOverlay(QWindow *window, const QRect &rect)
@@ -95,15 +110,8 @@ void placeOverlay(QWindow *window, const QRect &rect)
         output = window->screen();
     // The screen decides the buffer's scale: the rings stay sharp on a scaled output.
     window->setScreen(output);
-    LayerShellQt::Window *layer = LayerShellQt::Window::get(window);
-    layer->setLayer(LayerShellQt::Window::LayerOverlay);
-    layer->setKeyboardInteractivity(LayerShellQt::Window::KeyboardInteractivityNone);
-    // -1: the margins count from the output's edge, not from the edge of other surfaces' zones.
-    layer->setExclusiveZone(-1);
-    layer->setAnchors(
-        LayerShellQt::Window::Anchors(LayerShellQt::Window::AnchorTop) | LayerShellQt::Window::AnchorLeft);
-    layer->setDesiredOutput(output);
-    layer->setScope(QStringLiteral("glintor"));
+    Layer *layer = onOverlayLayer(
+        window, output, Layer::Anchors(Layer::AnchorTop) | Layer::AnchorLeft, QStringLiteral("glintor"));
     const QPoint topLeft = rect.topLeft() - output->geometry().topLeft();
     layer->setMargins(QMargins(topLeft.x(), topLeft.y(), 0, 0));
     // QtWayland ignores WindowTransparentForInput on a layer surface, and an empty mask means no

@@ -19,7 +19,8 @@ namespace WaylandSupport {
 // Whether Qt runs on its Wayland platform.
 bool active();
 
-// Makes every window of the process a layer surface. Must run before the QGuiApplication is made.
+// Makes every window of the process a layer surface, drawn without GL. Must run before the
+// QGuiApplication is made.
 void useLayerShell();
 
 // Shows nothing itself: prepares the created, hidden window to be mapped on the overlay layer of the

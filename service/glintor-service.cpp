@@ -302,14 +302,8 @@ static int runService(int &argc, char **argv)
 {
     // Every window of the service is a layer surface on Wayland: the overlay and the surfaces that
     // find the pointer.
-    if (DisplayCheck::qtPlatformIsWayland(argc, argv)) {
+    if (DisplayCheck::qtPlatformIsWayland(argc, argv))
         WaylandSupport::useLayerShell();
-        // Qt's Wayland platform loads Mesa (about 50 MB resident) to ask whether it may draw window
-        // decorations, and for widgets' surfaces that may take GL. Layer surfaces have no
-        // decorations, and the overlay paints with the raster engine only.
-        qputenv("QT_WAYLAND_DISABLE_WINDOWDECORATION", "1");
-        QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
-    }
     // Qt's X11 platform loads its OpenGL integration (Mesa, about 48 MB resident) when the first
     // window is shown, though the service paints with the raster engine only. A choice of the
     // user's stands.

@@ -90,3 +90,20 @@ QString builtProgram(const QString &name)
 {
     return QStringLiteral(GLINTOR_BIN_DIR "/") + name;
 }
+
+QByteArray runToEnd(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
+    bool *ok)
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.start(program, arguments);
+    const bool finished = process.waitForStarted(5000) && process.waitForFinished(20000);
+    if (!finished) {
+        process.kill();
+        process.waitForFinished(1000);
+    }
+    if (ok)
+        *ok = finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return process.readAllStandardOutput();
+}

@@ -38,3 +38,8 @@ private:
 
 // Path of a program built by this project (glintor-service, glintor-gui).
 QString builtProgram(const QString &name);
+
+// Runs a helper program (xdotool, grim, swaymsg, ...) to its end, its errors discarded: returns its
+// standard output; ok tells whether it exited with status 0 within 20 s.
+QByteArray runToEnd(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
+    bool *ok = nullptr);

@@ -281,18 +281,7 @@ void WaylandServer::killClients(bool withCompositorChildren)
 
 QByteArray WaylandServer::runClient(const QString &program, const QStringList &args, bool *ok) const
 {
-    QProcess process;
-    process.setProcessEnvironment(environment());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.start(program, args);
-    const bool finished = process.waitForStarted(5000) && process.waitForFinished(20000);
-    if (!finished) {
-        process.kill();
-        process.waitForFinished(1000);
-    }
-    if (ok)
-        *ok = finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    return process.readAllStandardOutput();
+    return runToEnd(program, args, environment(), ok);
 }
 
 QString WaylandServer::logTail() const

@@ -1,5 +1,7 @@
 #include "xserver.h"
 
+#include "serviceprocess.h"
+
 #include <QElapsedTimer>
 #include <QThread>
 
@@ -98,18 +100,7 @@ void XServer::stopCompositor()
 
 QByteArray XServer::run(const QString &program, const QStringList &arguments, bool *ok) const
 {
-    QProcess process;
-    process.setProcessEnvironment(environment());
-    process.setStandardErrorFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    const bool finished = process.waitForStarted(5000) && process.waitForFinished(20000);
-    if (!finished) {
-        process.kill();
-        process.waitForFinished(1000);
-    }
-    if (ok)
-        *ok = finished && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    return process.readAllStandardOutput();
+    return runToEnd(program, arguments, environment(), ok);
 }
 
 bool XServer::xdotool(const QStringList &arguments) const
