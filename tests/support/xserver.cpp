@@ -36,7 +36,8 @@ XServer::XServer(QSize screenSize)
 
 XServer::~XServer()
 {
-    stopCompositor();
+    stop(compositor);
+    stop(windowManager);
     if (server.state() != QProcess::NotRunning) {
         server.terminate();
         if (!server.waitForFinished(3000)) {
@@ -57,18 +58,29 @@ QProcessEnvironment XServer::environment() const
 
 bool XServer::startCompositor()
 {
-    compositor = std::make_unique<QProcess>();
-    compositor->setProcessEnvironment(environment());
-    compositor->setStandardOutputFile(QProcess::nullDevice());
-    compositor->setStandardErrorFile(QProcess::nullDevice());
-    compositor->start(QStringLiteral("xcompmgr"), QStringList());
-    if (!compositor->waitForStarted(5000))
+    return startManager(compositor, QStringLiteral("xcompmgr"), {}, "_NET_WM_CM_S0");
+}
+
+bool XServer::startWindowManager()
+{
+    return startManager(windowManager, QStringLiteral("openbox"), { QStringLiteral("--sm-disable") }, "WM_S0");
+}
+
+bool XServer::startManager(
+    std::unique_ptr<QProcess> &process, const QString &program, const QStringList &arguments, const char *selection)
+{
+    process = std::make_unique<QProcess>();
+    process->setProcessEnvironment(environment());
+    process->setStandardOutputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(QProcess::nullDevice());
+    process->start(program, arguments);
+    if (!process->waitForStarted(5000))
         return false;
-    // The compositor is ready once it owns the _NET_WM_CM_S0 selection.
+    // Ready once it owns its selection.
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < 5000 && compositor->state() == QProcess::Running) {
-        if (hasCompositor())
+    while (timer.elapsed() < 5000 && process->state() == QProcess::Running) {
+        if (ownsSelection(selection))
             return true;
         QThread::msleep(50);
     }
@@ -77,25 +89,34 @@ bool XServer::startCompositor()
 
 bool XServer::hasCompositor() const
 {
+    return ownsSelection("_NET_WM_CM_S0");
+}
+
+bool XServer::ownsSelection(const char *selection) const
+{
     Display *display = XOpenDisplay(displayName.toLatin1().constData());
     if (!display)
         return false;
-    const Atom selection = XInternAtom(display, "_NET_WM_CM_S0", False);
-    const bool owned = XGetSelectionOwner(display, selection) != None;
+    const bool owned = XGetSelectionOwner(display, XInternAtom(display, selection, False)) != None;
     XCloseDisplay(display);
     return owned;
 }
 
 void XServer::stopCompositor()
 {
-    if (compositor && compositor->state() != QProcess::NotRunning) {
-        compositor->terminate();
-        if (!compositor->waitForFinished(3000)) {
-            compositor->kill();
-            compositor->waitForFinished(3000);
+    stop(compositor);
+}
+
+void XServer::stop(std::unique_ptr<QProcess> &process)
+{
+    if (process && process->state() != QProcess::NotRunning) {
+        process->terminate();
+        if (!process->waitForFinished(3000)) {
+            process->kill();
+            process->waitForFinished(3000);
         }
     }
-    compositor.reset();
+    process.reset();
 }
 
 QByteArray XServer::run(const QString &program, const QStringList &arguments, bool *ok) const

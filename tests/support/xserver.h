@@ -26,6 +26,8 @@ public:
     bool startCompositor();
     void stopCompositor();
     bool hasCompositor() const;
+    // openbox with its default configuration: it focuses the windows it maps, as desktops do.
+    bool startWindowManager();
 
     // Runs an X client (xdotool, import, ...) on this display and waits for it.
     // Returns its standard output; ok tells whether it exited with status 0.
@@ -34,7 +36,14 @@ public:
     QImage screenshot() const;
 
 private:
+    // Starts a manager and waits until it owns its selection of screen 0 (WM_S0, _NET_WM_CM_S0).
+    bool startManager(std::unique_ptr<QProcess> &process, const QString &program, const QStringList &arguments,
+        const char *selection);
+    bool ownsSelection(const char *selection) const;
+    static void stop(std::unique_ptr<QProcess> &process);
+
     QProcess server;
     std::unique_ptr<QProcess> compositor;
+    std::unique_ptr<QProcess> windowManager;
     QString displayName;
 };
