@@ -18,6 +18,7 @@ enum class Problem {
     KeypadKey, // a key on the keypad: its keysym changes with Num Lock
     UnknownKey, // a key with no keysym the service grabs (media keys, volume, ...)
     NoModifier, // neither Ctrl, Alt nor Meta, and no function key
+    NotOnKeyboard, // the keyboard has no key for it (F13 on most keymaps); told by the X display, not check()
 };
 
 // Why the sequence cannot be the hotkey. A combination needs Ctrl, Alt or Meta, so that it takes no

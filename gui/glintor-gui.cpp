@@ -148,6 +148,13 @@ QSpinBox *spinBox(const char *name, GlintorSettings::IntRange range, int value)
     return spin;
 }
 
+// Whether the keyboard can type the combination's key, as the service will look for it. Only the X
+// display can tell; elsewhere the desktop decides, and nothing is refused here.
+bool typeable(const Hotkey::Combination &combination)
+{
+    return QGuiApplication::platformName() != QLatin1String("xcb") || X11Support::keyboardHasKey(combination.keysym);
+}
+
 QKeySequence defaultHotkey()
 {
     return QKeySequence::fromString(QLatin1String(GlintorSettings::Default::Hotkey), QKeySequence::PortableText);
@@ -419,7 +426,8 @@ void GlintorGUI::setupUI()
     const QString longCombination = QStringLiteral("Ctrl+Alt+Shift+Meta+Volume Down");
     QStringList hints;
     for (const Hotkey::Problem problem : { Hotkey::Problem::NoKey, Hotkey::Problem::SeveralCombinations,
-             Hotkey::Problem::KeypadKey, Hotkey::Problem::UnknownKey, Hotkey::Problem::NoModifier }) {
+             Hotkey::Problem::KeypadKey, Hotkey::Problem::UnknownKey, Hotkey::Problem::NoModifier,
+             Hotkey::Problem::NotOnKeyboard }) {
         showRefusal(longCombination, problem);
         hints << hotkeyHint->text();
     }
@@ -583,6 +591,9 @@ void GlintorGUI::loadSettings()
     showHotkey(hotkey ? QKeySequence::fromString(hotkey->text, QKeySequence::PortableText) : QKeySequence());
     if (refused != Hotkey::Problem::Accepted)
         showRefusal(Hotkey::settingText(stored), refused);
+    else if (hotkey && !typeable(*hotkey))
+        showRefusal(QKeySequence::fromString(hotkey->text, QKeySequence::PortableText).toString(QKeySequence::NativeText),
+            Hotkey::Problem::NotOnKeyboard);
     enableCtrlTapCheck->setChecked(settings.value(Key::EnableCtrlTap, Default::EnableCtrlTap).toBool());
 }
 
@@ -619,6 +630,9 @@ void GlintorGUI::showRefusal(const QString &text, Hotkey::Problem problem)
     case Hotkey::Problem::NoModifier:
         why = tr("不能用“%1”：需含 Ctrl、Alt 或 Meta；功能键可单独使用");
         break;
+    case Hotkey::Problem::NotOnKeyboard:
+        why = tr("不能用“%1”：这个键盘上没有这个键");
+        break;
     }
     hotkeyHint->setText(why.arg(text));
     hotkeyHint->setStyleSheet(hintStyle("red"));
@@ -632,7 +646,10 @@ void GlintorGUI::takeHotkey(const QKeySequence &sequence)
         return;
     // The edit would go on recording up to four combinations: the first one decides.
     const QKeySequence first(sequence[0]);
-    const Hotkey::Problem problem = Hotkey::check(first);
+    Hotkey::Problem problem = Hotkey::check(first);
+    const std::optional<Hotkey::Combination> combination = Hotkey::fromText(first.toString(QKeySequence::PortableText));
+    if (combination && !typeable(*combination))
+        problem = Hotkey::Problem::NotOnKeyboard;
     showHotkey(problem == Hotkey::Problem::Accepted ? first : accepted);
     hotkeyEdit->clearFocus();
     showRefusal(first.toString(QKeySequence::NativeText), problem);

@@ -49,6 +49,18 @@ private:
 // grab on a connection of its own and lets it go at once. False when no X display answers.
 bool keyGrabbedElsewhere(unsigned long keysym, unsigned int modifiers);
 
+// The keycode that types keysym in the keyboard group (layout) given, at any level: a hotkey is the
+// key that types its letter in the layout in use. Where the group has no such key, the key that
+// carries keysym in another group; where none does and keysym is a Latin letter or digit, the key
+// that carries it on the US layout, as desktop shortcuts conventionally do on keyboards without
+// Latin letters. 0 when there is none.
+unsigned int hotkeyKeycode(Display *display, unsigned long keysym, int group);
+// The keyboard group (layout) in use.
+int keyboardGroup(Display *display);
+// Whether the keyboard of the X display has a key for keysym, in any layout. True when no X display
+// answers: nothing can be told then.
+bool keyboardHasKey(unsigned long keysym);
+
 // Grabs keycode with exactly the given modifier state on the root window of display.
 // Returns false when the server refuses (another client holds the combination).
 bool grabKey(Display *display, unsigned int keycode, unsigned int modifiers);

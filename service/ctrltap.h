@@ -7,6 +7,8 @@
 // and nothing else pressed, scrolled or touched in between (both Ctrl keys together still count as
 // Ctrl alone). Fed with raw input events of the whole desktop, so that nothing is grabbed; Ctrl+C,
 // Ctrl+click, Ctrl+wheel zoom, Shift+Ctrl (a layout switch) or Ctrl held while typing are no taps.
+// A fresh press of a key believed down means its release went unseen: it counts as released first,
+// so that one lost event never spoils every later tap.
 class CtrlTap final
 {
 public:
@@ -19,6 +21,8 @@ public:
     {
         if (repeat)
             return;
+        release(ctrlHeld, keycode);
+        release(othersHeld, keycode);
         if (!isCtrl(keycode)) {
             hold(othersHeld, keycode);
             spoiled = true;

@@ -24,17 +24,28 @@ qint64 nowMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// The hotkey's passive grab on the root window, with exactly its modifiers, also with Num Lock on.
+// The hotkey's passive grab on the root window, with exactly its modifiers, also with Num Lock on,
+// on the key that types the hotkey's symbol in the keyboard layout in use.
 class HotkeyGrab final {
 public:
     HotkeyGrab(Display *connection, const std::optional<Hotkey::Combination> &combination)
         : display(connection)
         , hotkey(combination)
-        , keycode(combination ? X11Input::hotkeyKeycode(connection, combination->keysym) : 0)
     {
         // Held down, the key repeats as presses alone, and its one release ends the hold.
         Bool supported = False;
         detectableRepeat = XkbSetDetectableAutoRepeat(display, True, &supported) && supported;
+        // A switch of layout moves the hotkey to the key that types its letter there.
+        int opcode = 0;
+        int error = 0;
+        int major = XkbMajorVersion;
+        int minor = XkbMinorVersion;
+        if (hotkey && XkbQueryExtension(display, &opcode, &xkbEventBase, &error, &major, &minor))
+            XkbSelectEventDetails(display, XkbUseCoreKbd, XkbStateNotify, XkbGroupStateMask, XkbGroupStateMask);
+        else
+            xkbEventBase = -1;
+        group = X11Support::keyboardGroup(display);
+        keycode = hotkey ? X11Support::hotkeyKeycode(display, hotkey->keysym, group) : 0;
     }
 
     // Whether the keyboard has the key at all; keycode 0 would grab every key (AnyKey).
@@ -48,13 +59,21 @@ public:
         X11Support::grabKey(display, keycode, hotkey->modifiers | NumLockMask);
         return grabbed;
     }
-    // A new keyboard mapping (XTEST clients send one when they first type, a layout switch) may
-    // move the key. Returns true when the grab has to be made again on another key.
-    bool followMapping()
+    // A new keyboard mapping (XTEST clients send one when they first type) or a switch of layout
+    // may move the key. Returns true when the grab has to be made again on another key.
+    bool followKeyboard(const XEvent &event)
     {
         if (!hotkey)
             return false;
-        const unsigned int moved = X11Input::hotkeyKeycode(display, hotkey->keysym);
+        if (event.type == xkbEventBase && reinterpret_cast<const XkbAnyEvent &>(event).xkb_type == XkbStateNotify) {
+            const int now = reinterpret_cast<const XkbStateNotifyEvent &>(event).group;
+            if (now == group)
+                return false;
+            group = now;
+        } else if (event.type != MappingNotify) {
+            return false;
+        }
+        const unsigned int moved = X11Support::hotkeyKeycode(display, hotkey->keysym, group);
         if (moved == keycode || moved == 0)
             return false;
         if (hasKey()) {
@@ -92,7 +111,9 @@ public:
 private:
     Display *display;
     std::optional<Hotkey::Combination> hotkey;
-    unsigned int keycode;
+    int xkbEventBase = -1;
+    int group = 0;
+    unsigned int keycode = 0;
     bool detectableRepeat = false;
     bool down = false;
 };
@@ -221,14 +242,31 @@ void HotkeyListener::run()
             break;
         }
         if (tapped) {
-            host.trigger(QStringLiteral("Ctrl tapped"));
-        } else if (event.type == MappingNotify) {
-            XRefreshKeyboardMapping(&event.xmapping);
-            if (hotkey.followMapping())
-                schedule = GrabSchedule(nowMs(), false);
-            ctrlTap.setCtrlKeycodes(X11Input::controlKeycodes(display));
-        } else if ((event.type == KeyPress || event.type == KeyRelease) && hotkey.pressedBy(event)) {
-            host.trigger(hotkeyPressed);
+            // A screen locker (or a menu) holds the keyboard: what is under it is none of the user's
+            // business now.
+            if (!X11Input::keyboardHeldElsewhere(display))
+                host.trigger(QStringLiteral("Ctrl tapped"));
+            else if (settings.debug)
+                qDebug("Ctrl tapped while another program holds the keyboard: nothing shown");
+            continue;
         }
+        if (event.type == MappingNotify) {
+            XRefreshKeyboardMapping(&event.xmapping);
+            ctrlTap.setCtrlKeycodes(X11Input::controlKeycodes(display));
+        }
+        if (hotkey.followKeyboard(event)) {
+            schedule = GrabSchedule(nowMs(), false);
+            continue;
+        }
+        if (event.type != KeyPress && event.type != KeyRelease)
+            continue;
+        // While the hotkey's grab is active the server sends this client's raw key events nowhere but
+        // along the focus chain, so the tap rule learns of those keys from the grab's own events.
+        if (event.type == KeyPress)
+            ctrlTap.keyPress(event.xkey.keycode, event.xkey.time, false);
+        else
+            ctrlTap.keyRelease(event.xkey.keycode, event.xkey.time);
+        if (hotkey.pressedBy(event))
+            host.trigger(hotkeyPressed);
     }
 }

@@ -5,38 +5,12 @@
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <X11/extensions/XInput2.h>
 #include <X11/keysym.h>
 
 #include <poll.h>
 
 namespace X11Input {
-
-namespace {
-
-    // Keycodes of the letters and digits on a US keyboard, with the evdev and the older xfree86
-    // keycodes alike (both are the PC scancode plus 8 for this block).
-    unsigned int usLayoutKeycode(KeySym keysym)
-    {
-        static const char letters[] = "qwertyuiopasdfghjklzxcvbnm";
-        static const unsigned char letterKeycodes[] = { 24, 25, 26, 27, 28, 29, 30, 31, 32, 33, 38, 39, 40, 41, 42, 43,
-            44, 45, 46, 52, 53, 54, 55, 56, 57, 58 };
-        KeySym lower = 0;
-        KeySym upper = 0;
-        XConvertCase(keysym, &lower, &upper);
-        if (lower >= XK_1 && lower <= XK_9)
-            return 10 + unsigned(lower - XK_1);
-        if (lower == XK_0)
-            return 19;
-        for (unsigned i = 0; letters[i]; ++i) {
-            if (lower == KeySym(letters[i]))
-                return letterKeycodes[i];
-        }
-        return 0;
-    }
-
-} // namespace
 
 ServiceSelection::ServiceSelection(Display *connection)
     : display(connection)
@@ -94,6 +68,19 @@ bool ServiceSelection::lostTo(const XEvent &event)
         && event.xselectionclear.selection == selection;
 }
 
+bool keyboardHeldElsewhere(Display *display)
+{
+    // Only one client can grab the keyboard: a grab of our own that the server refuses tells that
+    // another client (a screen locker, a menu, a window manager's switcher) holds it now.
+    const int result = XGrabKeyboard(display, DefaultRootWindow(display), False, GrabModeAsync, GrabModeAsync,
+        CurrentTime);
+    if (result == GrabSuccess) {
+        XUngrabKeyboard(display, CurrentTime);
+        XFlush(display);
+    }
+    return result == AlreadyGrabbed || result == GrabFrozen;
+}
+
 bool waitForEvent(Display *display, int timeoutMs)
 {
     if (XPending(display) > 0)
@@ -101,55 +88,6 @@ bool waitForEvent(Display *display, int timeoutMs)
     pollfd connection { ConnectionNumber(display), POLLIN, 0 };
     ::poll(&connection, 1, timeoutMs);
     return XPending(display) > 0;
-}
-
-unsigned int hotkeyKeycode(Display *display, unsigned long keysym)
-{
-    KeySym lower = 0;
-    KeySym upper = 0;
-    XConvertCase(KeySym(keysym), &lower, &upper);
-    // The core keymap has the first two groups. Reading it also sets Xlib up to turn the server's
-    // XKB map changes into the MappingNotify events the hotkey follows.
-    if (const KeyCode keycode = XKeysymToKeycode(display, KeySym(keysym)))
-        return keycode;
-    // A layout list like "ru,de,us" has more groups: look in the XKB map, on a connection of its own,
-    // since once XkbGetMap has run on a connection Xlib hands it no MappingNotify any more.
-    if (Display *lookup = XOpenDisplay(DisplayString(display))) {
-        unsigned int found = 0;
-        if (XkbDescPtr xkb = XkbGetMap(lookup, XkbKeyTypesMask | XkbKeySymsMask, XkbUseCoreKbd)) {
-            for (int group = 0; group < XkbNumKbdGroups && !found; ++group) {
-                for (int keycode = xkb->min_key_code; keycode <= xkb->max_key_code && !found; ++keycode) {
-                    if (group >= XkbKeyNumGroups(xkb, keycode))
-                        continue;
-                    for (int level = 0; level < XkbKeyGroupWidth(xkb, keycode, group) && !found; ++level) {
-                        const KeySym symbol = XkbKeySymEntry(xkb, keycode, level, group);
-                        if (symbol != NoSymbol && (symbol == lower || symbol == upper))
-                            found = unsigned(keycode);
-                    }
-                }
-            }
-            XkbFreeKeyboard(xkb, 0, True);
-        }
-        XCloseDisplay(lookup);
-        if (found)
-            return found;
-    }
-
-    const unsigned int usKeycode = usLayoutKeycode(KeySym(keysym));
-    int minKeycode = 0;
-    int maxKeycode = 0;
-    XDisplayKeycodes(display, &minKeycode, &maxKeycode);
-    if (usKeycode == 0 || int(usKeycode) < minKeycode || int(usKeycode) > maxKeycode)
-        return 0;
-    // Only a key the keyboard has: one that carries some symbol.
-    int perKeycode = 0;
-    KeySym *symbols = XGetKeyboardMapping(display, KeyCode(usKeycode), 1, &perKeycode);
-    bool present = false;
-    for (int i = 0; symbols && i < perKeycode; ++i)
-        present = present || symbols[i] != NoSymbol;
-    if (symbols)
-        XFree(symbols);
-    return present ? usKeycode : 0;
 }
 
 std::vector<unsigned int> controlKeycodes(Display *display)

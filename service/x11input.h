@@ -47,10 +47,9 @@ private:
 // reads. Returns whether one is queued.
 bool waitForEvent(Display *display, int timeoutMs);
 
-// The keycode that carries keysym in any group and level of the keyboard map. Where no key does
-// and keysym is a Latin letter or digit, the key that carries it on the US layout, as desktop
-// shortcuts conventionally do on keyboards without Latin letters. 0 when there is none.
-unsigned int hotkeyKeycode(Display *display, unsigned long keysym);
+// Whether another client holds an active grab of the keyboard, as a screen locker does: tries a
+// grab of its own and lets it go at once.
+bool keyboardHeldElsewhere(Display *display);
 
 // Every keycode the modifier map binds to Control, wherever the keymap puts Ctrl (ctrl:nocaps).
 std::vector<unsigned int> controlKeycodes(Display *display);

@@ -232,6 +232,10 @@ Version %1</translation>
         <translation>Cannot use “%1”: it needs Ctrl, Alt or Meta, or must be an F key</translation>
     </message>
     <message>
+        <source>不能用“%1”：这个键盘上没有这个键</source>
+        <translation>Cannot use “%1”: this keyboard has no such key</translation>
+    </message>
+    <message>
         <source>清除</source>
         <translation>Clear</translation>
     </message>

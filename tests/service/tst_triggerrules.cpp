@@ -63,6 +63,8 @@ void TestTriggerRules::ctrlTap_data()
                                               << "+K@0 -K@100" << 0;
     QTest::newRow("Caps as Ctrl, then a letter") << "CRK"
                                                  << "+K@0 +X@50 -X@60 -K@100" << 0;
+    QTest::newRow("Ctrl's release unseen, then a tap") << "CR"
+                                                       << "+C@0 +C@1000 -C@1100" << 1;
     QTest::newRow("released at 499 ms") << "CR"
                                         << "+C@1000 -C@1499" << 1;
     QTest::newRow("released at 500 ms") << "CR"

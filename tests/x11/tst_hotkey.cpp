@@ -7,7 +7,9 @@
 #include <QScopeGuard>
 #include <QtTest>
 
+#include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
 #include <csignal>
@@ -46,8 +48,9 @@ private slots:
     void chosenHotkey();
     void ctrlTap_data();
     void ctrlTap();
-    void keyboardWithoutLatinLetters_data();
-    void keyboardWithoutLatinLetters();
+    void ctrlTapUnderWindowManager();
+    void hotkeyInEveryLayout_data();
+    void hotkeyInEveryLayout();
     void noKeyGrabbed_data();
     void noKeyGrabbed();
 
@@ -507,25 +510,154 @@ void TestHotkey::ctrlTap()
     QCOMPARE(run->waitForExit(15000), 0);
 }
 
-void TestHotkey::keyboardWithoutLatinLetters_data()
+// Under a window manager a window has the focus, and the server sends a grabbing client's raw key
+// events along the focus chain only: the tap must outlive the hotkey, another program's shortcut and
+// Alt+Tab, and play nothing while a screen locker holds the keyboard.
+void TestHotkey::ctrlTapUnderWindowManager()
 {
-    QTest::addColumn<QString>("layout");
-    QTest::addColumn<QString>("typed");
+    XServer x;
+    QVERIFY(x.isRunning() && x.startWindowManager());
+    QProcess window;
+    window.setProcessEnvironment(x.environment());
+    window.start(QStringLiteral("xmessage"), { QStringLiteral("-center"), QStringLiteral("focus") });
+    QVERIFY(window.waitForStarted(5000));
+    auto closeWindow = qScopeGuard([&] {
+        window.kill();
+        window.waitForFinished(5000);
+    });
+    std::unique_ptr<Display, int (*)(Display *)> display(XOpenDisplay(x.display().toLatin1().constData()), XCloseDisplay);
+    QVERIFY(display);
+    const auto focused = [&] {
+        Window focus = None;
+        int revert = 0;
+        XGetInputFocus(display.get(), &focus, &revert);
+        return focus != None && focus != PointerRoot && focus != DefaultRootWindow(display.get());
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(focused(), 10000);
+    const QString ctrl = QString::number(XKeysymToKeycode(display.get(), XK_Control_L));
 
-    // On the Russian layout the key of M carries the soft sign.
-    QTest::newRow("Russian only") << "ru" << "ctrl+alt+Cyrillic_softsign";
-    QTest::newRow("US and Russian") << "us,ru" << "ctrl+alt+m";
+    fixture.writeSettings({ { QStringLiteral("enableCtrlTap"), true } });
+    QProcessEnvironment env = fixture.environment();
+    env.insert(QStringLiteral("DISPLAY"), x.display());
+    auto run = ServiceFixture::startService({ QStringLiteral("--debug") }, env);
+    int place = 0;
+    // A tap at a place of its own: true once it has played there.
+    const auto tapPlays = [&] {
+        const QPoint where(100 + 60 * ++place, 300);
+        return x.xdotool(xdotoolMove(where) << QStringLiteral("key") << ctrl)
+            && waitForCount(*run, QStringLiteral("Ctrl tapped at position: ") + pointText(where), 1, 5000);
+    };
+    QVERIFY2(tapPlays(), qPrintable(run->lines().join(QLatin1Char('\n'))));
+
+    const QPoint hotkeyAt(100, 500);
+    for (int attempt = 0; attempt < 10 && !waitForCount(*run, StartedLine + pointText(hotkeyAt), 1, 1000); ++attempt)
+        QVERIFY(x.xdotool(xdotoolMove(hotkeyAt) << QStringLiteral("key") << QStringLiteral("ctrl+alt+m")));
+    QVERIFY2(tapPlays(), "after the hotkey");
+
+    QProcess shortcut;
+    shortcut.setProcessEnvironment(x.environment());
+    shortcut.start(builtProgram(QStringLiteral("hotkeyholder")), { QStringLiteral("k") });
+    QVERIFY(shortcut.waitForReadyRead(10000) && shortcut.readLine().trimmed() == "grabbed");
+    QVERIFY(x.xdotool({ QStringLiteral("key"), QStringLiteral("ctrl+alt+k") }));
+    QVERIFY(shortcut.waitForReadyRead(10000) && shortcut.readLine().startsWith("pressed"));
+    shortcut.kill();
+    shortcut.waitForFinished(5000);
+    QVERIFY2(tapPlays(), "after another program's shortcut");
+
+    QVERIFY(x.xdotool({ QStringLiteral("key"), QStringLiteral("alt+Tab") }));
+    QVERIFY2(tapPlays(), "after Alt+Tab");
+
+    QProcess locker;
+    locker.setProcessEnvironment(x.environment());
+    locker.start(builtProgram(QStringLiteral("hotkeyholder")), { QStringLiteral("--lock") });
+    QVERIFY(locker.waitForReadyRead(10000) && locker.readLine().trimmed() == "locked");
+    const QPoint locked(900, 600);
+    QVERIFY(x.xdotool(xdotoolMove(locked) << QStringLiteral("key") << ctrl));
+    QVERIFY(!run->waitForLine(QStringLiteral("Ctrl tapped while another program holds the keyboard")).isEmpty());
+    QCOMPARE(countLines(*run, StartedLine + pointText(locked)), 0);
+    locker.kill();
+    locker.waitForFinished(5000);
+    QVERIFY2(tapPlays(), "after the screen locker");
+
+    QVERIFY(run->sendSignal(SIGTERM));
+    QCOMPARE(run->waitForExit(15000), 0);
 }
 
-void TestHotkey::keyboardWithoutLatinLetters()
+void TestHotkey::hotkeyInEveryLayout_data()
+{
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<int>("group"); // the layout switched to while the service runs, from 0
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("ignored"); // typed as well: plays nothing
+
+    // On the Russian layout the key of M carries the soft sign. On the French one M is where the US
+    // layout has the semicolon (keycode 47), and the US M key types a comma.
+    QTest::newRow("Russian only") << "ru" << 0 << "ctrl+alt+Cyrillic_softsign" << QString();
+    QTest::newRow("US and Russian") << "us,ru" << 0 << "ctrl+alt+m" << QString();
+    QTest::newRow("US and Russian, Russian in use") << "us,ru" << 1 << "ctrl+alt+58" << QString();
+    QTest::newRow("US and French, French in use") << "us,fr" << 1 << "ctrl+alt+47" << "ctrl+alt+58";
+    QTest::newRow("French and US, US in use") << "fr,us" << 1 << "ctrl+alt+58" << "ctrl+alt+47";
+}
+
+void TestHotkey::hotkeyInEveryLayout()
 {
     QFETCH(QString, layout);
+    QFETCH(int, group);
     QFETCH(QString, typed);
+    QFETCH(QString, ignored);
 
-    auto keymap = qScopeGuard([&] { setKeymap(QStringLiteral("us"), QString()); });
+    std::unique_ptr<Display, int (*)(Display *)> display(XOpenDisplay(fixture.x().display().toLatin1().constData()),
+                                                         XCloseDisplay);
+    QVERIFY(display);
+    // Typed through XTEST in the layout in use: xdotool would switch to the key's own layout for the
+    // moment of each key. "ctrl+alt+47": keysym names or keycodes.
+    const auto type = [&](const QString &combination) {
+        QVector<KeyCode> keys;
+        for (const QString &name : combination.split(QLatin1Char('+'))) {
+            bool number = false;
+            const int keycode = name.toInt(&number);
+            const KeySym symbol = name == QLatin1String("ctrl") ? XK_Control_L
+                : name == QLatin1String("alt")                  ? XK_Alt_L
+                                                                : XStringToKeysym(name.toLatin1().constData());
+            keys << (number ? KeyCode(keycode) : XKeysymToKeycode(display.get(), symbol));
+        }
+        for (const KeyCode key : keys)
+            XTestFakeKeyEvent(display.get(), key, True, CurrentTime);
+        for (auto key = keys.crbegin(); key != keys.crend(); ++key)
+            XTestFakeKeyEvent(display.get(), *key, False, CurrentTime);
+        XSync(display.get(), False);
+        return !keys.contains(0);
+    };
+    std::unique_ptr<ProgramRun> run;
+    const auto playsAt = [&](const QPoint &where, const QString &combination) {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            if (!xdotool(xdotoolMove(where)) || !type(combination))
+                return false;
+            if (waitForCount(*run, StartedLine + pointText(where), 1, 3000))
+                return true;
+        }
+        return false;
+    };
+    auto keymap = qScopeGuard([&] {
+        XkbLockGroup(display.get(), XkbUseCoreKbd, 0);
+        XSync(display.get(), False);
+        setKeymap(QStringLiteral("us"), QString());
+    });
     QVERIFY(setKeymap(layout, QString()));
-    auto run = fixture.startService({ QStringLiteral("--debug") });
-    QVERIFY2(pressUntilStarted(*run, QPoint(420, 260), typed), qPrintable(run->lines().join(QLatin1Char('\n'))));
+    run = fixture.startService({ QStringLiteral("--debug") });
+    if (group != 0) {
+        // Switched while the service runs, once its grab is in place.
+        QVERIFY(playsAt(QPoint(1, 1), QStringLiteral("ctrl+alt+m")));
+        XkbLockGroup(display.get(), XkbUseCoreKbd, unsigned(group));
+        XSync(display.get(), False);
+    }
+
+    QVERIFY2(playsAt(QPoint(420, 260), typed), qPrintable(run->lines().join(QLatin1Char('\n'))));
+    if (!ignored.isEmpty()) {
+        QVERIFY(xdotool(xdotoolMove(QPoint(600, 300))) && type(ignored));
+        QVERIFY(playsAt(QPoint(900, 300), typed));
+        QCOMPARE(countLines(*run, StartedLine + pointText(QPoint(600, 300))), 0);
+    }
     QCOMPARE(run->linesContaining(QStringLiteral("has no key")), QStringList());
     QVERIFY(run->sendSignal(SIGTERM));
     QCOMPARE(run->waitForExit(15000), 0);
