@@ -13,8 +13,23 @@ LocateInterface::LocateInterface(Glintor *overlay_, QObject *parent)
 {
 }
 
-bool LocateInterface::registerOn(QDBusConnection connection, const QString &busName)
+namespace {
+
+// org.freedesktop.DBus.RequestName's flags and answers.
+constexpr uint AllowReplacement = 0x1;
+constexpr uint ReplaceExisting = 0x2;
+constexpr uint PrimaryOwner = 1;
+constexpr uint InQueue = 2;
+constexpr uint AlreadyOwner = 4;
+
+const QString BusService = QStringLiteral("org.freedesktop.DBus");
+const QString BusPath = QStringLiteral("/org/freedesktop/DBus");
+
+} // namespace
+
+bool LocateInterface::registerOn(QDBusConnection connection, const QString &busName, OnLoss loss)
 {
+    onLoss = loss;
     if (!connection.isConnected()) {
         qInfo().noquote() << "No D-Bus session bus (" + connection.lastError().message()
                 + "): glintor-locate cannot reach this service; the other triggers work as usual";
@@ -29,24 +44,49 @@ bool LocateInterface::registerOn(QDBusConnection connection, const QString &busN
         qWarning("Cannot put the glintor-service object on the session bus");
         return false;
     }
-    const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> reply = connection.interface()->registerService(
-        busName, QDBusConnectionInterface::ReplaceExistingService, QDBusConnectionInterface::AllowReplacement);
-    if (!reply.isValid() || reply.value() != QDBusConnectionInterface::ServiceRegistered) {
-        qWarning().noquote() << "Cannot own" << busName << "on the session bus:"
-                             << (reply.isValid() ? QStringLiteral("queued behind its owner") : reply.error().message());
-        connection.unregisterObject(QLatin1String(LocateBus::ObjectPath));
-        return false;
-    }
     ownedName = busName;
-    connection.connect(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameLost"), this, SLOT(noteNameLost(QString)));
-    return true;
+    connection.connect(BusService, BusPath, BusService, QStringLiteral("NameLost"), this, SLOT(noteNameLost(QString)));
+    connection.connect(
+        BusService, BusPath, BusService, QStringLiteral("NameAcquired"), this, SLOT(noteNameAcquired(QString)));
+    // Taken from any older service of the display, which allows it, and asked for with a place in the
+    // queue: a name taken from this one (by a service that started in the same instant and has yet to
+    // learn that it lost, or by another client) comes back by itself once its holder lets go.
+    const QDBusReply<uint> reply = connection.interface()->call(
+        QStringLiteral("RequestName"), busName, AllowReplacement | ReplaceExisting);
+    if (reply.isValid() && (reply.value() == PrimaryOwner || reply.value() == AlreadyOwner))
+        return true;
+    if (reply.isValid() && reply.value() == InQueue) {
+        nameMissing = true;
+        qInfo().noquote() << "Another client holds the bus name" << busName
+                          << "- glintor-locate reaches this service once it lets go";
+        return true;
+    }
+    qWarning().noquote() << "Cannot own" << busName << "on the session bus:"
+                         << (reply.isValid() ? QStringLiteral("refused") : reply.error().message());
+    connection.unregisterObject(QLatin1String(LocateBus::ObjectPath));
+    ownedName.clear();
+    return false;
 }
 
 void LocateInterface::noteNameLost(const QString &name)
 {
-    if (name == ownedName)
+    if (name != ownedName || nameMissing)
+        return;
+    nameMissing = true;
+    if (onLoss == OnLoss::StepAside) {
         emit nameLost();
+        return;
+    }
+    qInfo().noquote() << "Another client took the bus name" << name
+                      << "- glintor-locate reaches this service again once it lets go";
+}
+
+void LocateInterface::noteNameAcquired(const QString &name)
+{
+    if (name != ownedName || !nameMissing)
+        return;
+    nameMissing = false;
+    qInfo().noquote() << "Holding the bus name" << name << "again: glintor-locate reaches this service";
 }
 
 QString LocateInterface::version() const

@@ -19,15 +19,19 @@ public:
     explicit LocateInterface(Glintor *overlay, QObject *parent = nullptr);
 
     // Puts the object on connection and takes busName, from any older service of the display: the
-    // newest service answers, as it holds the display's hotkey. Returns whether both worked; says
-    // once why not (no session bus is no error: the other triggers work without one).
-    bool registerOn(QDBusConnection connection, const QString &busName);
+    // newest service answers, as it holds the display's hotkey. A name taken away later, or held by
+    // another client now, comes back once its holder lets go; each loss and return is logged once.
+    // Returns whether the object is on the bus with the name held or queued for; says once why not
+    // (no session bus is no error: the other triggers work without one).
+    // StepAside: a lost name is not waited for; nameLost() tells the service to go.
+    enum class OnLoss { Wait, StepAside };
+    bool registerOn(QDBusConnection connection, const QString &busName, OnLoss loss = OnLoss::Wait);
 
     QString version() const;
 
 signals:
-    // A newer service took the bus name. On Wayland, where no display selection exists, this is how
-    // the older service learns that it has been replaced.
+    // With OnLoss::StepAside: another client took the bus name. On Wayland, where no display
+    // selection exists, this is how the older service learns that it has been replaced.
     void nameLost();
 
 public slots:
@@ -40,8 +44,11 @@ public slots:
 
 private slots:
     void noteNameLost(const QString &name);
+    void noteNameAcquired(const QString &name);
 
 private:
     Glintor *overlay;
     QString ownedName;
+    OnLoss onLoss = OnLoss::Wait;
+    bool nameMissing = false; // lost, or queued for, and not back yet
 };
