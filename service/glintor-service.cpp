@@ -84,16 +84,22 @@ void closeHotkeyGate()
     g_hotkeyGateOpen = false;
 }
 
-// Runs on the hotkey thread for a hotkey press or a Ctrl tap: what names it in the debug log.
+// Runs on the hotkey thread for a hotkey press or a Ctrl tap: what names it in the debug log. The
+// pointer is read on the main thread, which owns the screens that QCursor::pos() reads.
 void handOverTrigger(Glintor *overlay, const QString &what)
 {
     std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
     if (!g_hotkeyGateOpen)
         return;
-    const QPoint position = QCursor::pos();
-    if (g_debugMode)
-        qDebug().noquote() << what << "at position:" << position;
-    QMetaObject::invokeMethod(overlay, "startAnimation", Qt::QueuedConnection, Q_ARG(QPoint, position));
+    QMetaObject::invokeMethod(
+        overlay,
+        [overlay, what] {
+            const QPoint position = QCursor::pos();
+            if (g_debugMode)
+                qDebug().noquote() << what << "at position:" << position;
+            overlay->startAnimation(position);
+        },
+        Qt::QueuedConnection);
 }
 
 // Runs on the hotkey thread for each pointer motion; wakes a sleeping shake poll.
@@ -289,7 +295,7 @@ static bool serveWayland(LocateInterface &locateInterface)
                 + "): on Wayland glintor-locate is this service's only trigger. Exiting.";
         return false;
     }
-    if (!locateInterface.registerOn(bus, LocateBus::serviceName())) {
+    if (!locateInterface.registerOn(bus, LocateBus::serviceName(), LocateInterface::OnLoss::StepAside)) {
         qWarning("Nothing can trigger this service on Wayland without its bus name. Exiting.");
         return false;
     }
@@ -364,10 +370,12 @@ static int runService(int &argc, char **argv)
     };
     std::thread([listener = HotkeyListener(readTriggerSettings(), host)]() mutable { listener.run(); }).detach();
 
+    // From here on a signal waits in the socket for the event loop: said before the line that tells
+    // the service runs, so that whoever acts on the line finds its signals handled.
+    g_loopTakesSignals = 1;
     if (g_debugMode)
         qDebug() << "Glintor服务已启动";
 
-    g_loopTakesSignals = 1;
     const int result = app.exec();
     closeHotkeyGate();
     return result;
