@@ -7,12 +7,18 @@
 #include "soaksupport.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDBusVariant>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <csignal>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 
@@ -33,7 +39,7 @@ private slots:
     void withoutAnswer();
     void busGoneServiceKeepsTriggers();
     void eachDisplayReachesItsService();
-    void newestServiceAnswers();
+    void newestServiceKeepsTheName();
     void floodRestartsOneAnimation();
 
 private:
@@ -43,12 +49,21 @@ private:
         env.insert(QStringLiteral("DISPLAY"), x.display());
         return env;
     }
+    // Returns once the service holds its bus name: it asks for the name after its start-up lines,
+    // once the display's selection is its own.
     std::unique_ptr<ProgramRun> startService(const XServer &x, const SessionBus &onBus) const
     {
         auto run = ServiceFixture::startService({ QStringLiteral("--debug") }, environment(x, onBus));
-        run->waitForLine(QStringLiteral("Glintor服务已启动"), 15000);
+        const QDBusConnection watcher = QDBusConnection::connectToBus(onBus.address(), QStringLiteral("watcher"));
+        const QString name = serviceName(x);
+        const bool held
+            = QTest::qWaitFor([&] { return watcher.interface()->servicePid(name).value() == run->pid(); }, 15000);
+        QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
+        QTest::qVerify(held, "the service holds its bus name", qPrintable(run->lines().join(QLatin1Char('\n'))),
+            __FILE__, __LINE__);
         return run;
     }
+    static QString serviceName(const XServer &x) { return QStringLiteral("org.glintor.Glintor.x11_") + x.display().mid(1); }
     // glintor-locate's exit status and output.
     QPair<int, QString> locate(const XServer &x, const QStringList &arguments = {}, QProcessEnvironment env = {}) const
     {
@@ -64,8 +79,7 @@ private:
     QDBusMessage callTo(
         const XServer &x, const QString &method, const QString &interface = QStringLiteral("org.glintor.Glintor")) const
     {
-        return QDBusMessage::createMethodCall(QStringLiteral("org.glintor.Glintor.x11_") + x.display().mid(1),
-            QStringLiteral("/org/glintor/Glintor"), interface, method);
+        return QDBusMessage::createMethodCall(serviceName(x), QStringLiteral("/org/glintor/Glintor"), interface, method);
     }
 
     ServiceFixture fixture;
@@ -147,6 +161,9 @@ void TestLocate::withoutAnswer_data()
     QTest::newRow("no display") << QStringList() << "no display" << 1 << "No display: ";
     QTest::newRow("a stopped service") << QStringList() << "stopped" << 1
                                        << "glintor-service did not answer within 1 s.\n";
+    // Accepted by the kernel, never answered: libdbus would wait for ever.
+    QTest::newRow("a bus that never answers") << QStringList() << "mute bus" << 1
+                                              << "The D-Bus session bus did not answer.\n";
 }
 
 void TestLocate::withoutAnswer()
@@ -161,6 +178,17 @@ void TestLocate::withoutAnswer()
         env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=/nonexistent/bus"));
     if (change == QLatin1String("no display"))
         env.remove(QStringLiteral("DISPLAY"));
+    QTemporaryDir muteDir;
+    const int mute = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    auto closeMute = qScopeGuard([&] { ::close(mute); });
+    if (change == QLatin1String("mute bus")) {
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        const QByteArray path = QFile::encodeName(muteDir.filePath(QStringLiteral("bus")));
+        qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
+        QVERIFY(::bind(mute, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 && ::listen(mute, 4) == 0);
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QStringLiteral("unix:path=") + QFile::decodeName(path));
+    }
     std::unique_ptr<ProgramRun> run = change == QLatin1String("stopped") ? startService(fixture.x(), bus) : nullptr;
     QVERIFY(!run || run->sendSignal(SIGSTOP));
     const QPair<int, QString> result = locate(fixture.x(), arguments, env);
@@ -201,7 +229,7 @@ void TestLocate::eachDisplayReachesItsService()
     QCOMPARE(countLines(*first, StartedLine) + countLines(*other, StartedLine), 2);
 }
 
-void TestLocate::newestServiceAnswers()
+void TestLocate::newestServiceKeepsTheName()
 {
     auto older = startService(fixture.x(), bus);
     auto newer = startService(fixture.x(), bus);
@@ -210,6 +238,16 @@ void TestLocate::newestServiceAnswers()
     QCOMPARE(locate(fixture.x()).first, 0);
     QVERIFY(waitForCount(*newer, StartedLine, 1));
     QCOMPARE(countLines(*older, StartedLine), 0);
+
+    // Another client takes the name away and lets it go: the service has it again, and says so.
+    const QString name = serviceName(fixture.x());
+    QCOMPARE(connection.interface()->registerService(name, QDBusConnectionInterface::ReplaceExistingService).value(),
+        QDBusConnectionInterface::ServiceRegistered);
+    QVERIFY(!newer->waitForLine(QStringLiteral("Another client took the bus name ") + name).isEmpty());
+    QVERIFY(connection.interface()->unregisterService(name));
+    QVERIFY(!newer->waitForLine(QStringLiteral("Holding the bus name ") + name + QStringLiteral(" again")).isEmpty());
+    QCOMPARE(locate(fixture.x()).first, 0);
+    QVERIFY(waitForCount(*newer, StartedLine, 2));
 }
 
 void TestLocate::floodRestartsOneAnimation()
