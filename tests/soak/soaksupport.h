@@ -17,6 +17,14 @@ namespace Soak {
 // RSS may grow this much over a soak, in kB.
 constexpr qint64 RssSlackKb = 2048;
 
+// How many rounds a soak runs. Under a sanitizer a tenth: its errors show in the first rounds,
+// every round costs several times as long, and RSS, which the many rounds are there for, is not
+// compared.
+inline int rounds(int normal)
+{
+    return qEnvironmentVariableIsSet("GLINTOR_SANITIZED") ? qMax(1, normal / 10) : normal;
+}
+
 // A field of /proc/<pid>/status in kB (VmRSS, VmHWM, ...), or -1.
 inline qint64 statusField(qint64 pid, const char *field)
 {

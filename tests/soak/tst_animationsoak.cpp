@@ -46,7 +46,7 @@ void watchMessages(QtMsgType type, const QMessageLogContext &context, const QStr
         g_testLogHandler(type, context, message);
 }
 
-constexpr int AnimationCount = 10000;
+const int AnimationCount = Soak::rounds(10000);
 
 void writeSettings(int colorMode, int animationEffect)
 {
