@@ -6,8 +6,9 @@ option(GLINTOR_WERROR "Treat compiler warnings as errors" OFF)
 add_library(glintor_build_options INTERFACE)
 target_compile_features(glintor_build_options INTERFACE cxx_std_17)
 set_target_properties(glintor_build_options PROPERTIES INTERFACE_CXX_EXTENSIONS OFF)
+# The C code wayland-scanner writes gets the warnings that C knows.
 target_compile_options(glintor_build_options INTERFACE
-    -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Woverloaded-virtual
+    -Wall -Wextra -Wpedantic -Wshadow $<$<COMPILE_LANGUAGE:CXX>:-Wnon-virtual-dtor -Woverloaded-virtual>
     $<$<BOOL:${GLINTOR_WERROR}>:-Werror>)
 target_compile_definitions(glintor_build_options INTERFACE
     QT_NO_FOREACH QT_DEPRECATED_WARNINGS)

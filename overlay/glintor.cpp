@@ -1,6 +1,7 @@
 #include "glintor.h"
 
 #include "glintorsettings.h"
+#include "pointerfinder.h"
 #include "waylandsupport.h"
 #include "x11support.h"
 
@@ -10,6 +11,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QScreen>
 #include <QSettings>
 #include <QTimer>
 #include <QWindow>
@@ -28,6 +30,34 @@ constexpr double TwoPi = 6.283185307179586;
 // Room beyond effectiveMax that a frame may paint into: a star's points (6 px) and the ring pen
 // (3 px, antialiased), with room to spare.
 constexpr int PaintMargin = 10;
+
+// The animation's square where it crosses onto another output: a Wayland surface shows on one
+// output only, so each output the square touches gets a window of its own that paints the same frame.
+class FrameMirror final : public QWidget
+{
+public:
+    explicit FrameMirror(const Glintor *source)
+        : overlay(source)
+    {
+        setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowTransparentForInput);
+        setAttribute(Qt::WA_TranslucentBackground);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        resize(source->size());
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        if (!overlay->animating())
+            return;
+        QPainter painter(this);
+        paintEffectFrame(painter, overlay->currentFrame());
+    }
+
+private:
+    const Glintor *overlay;
+};
 
 } // namespace
 
@@ -147,15 +177,10 @@ void Glintor::tryEffect(const QPoint &mousePos, int effectSetting, int colorSett
 
 void Glintor::play(const QPoint &mousePos)
 {
-    const bool onWayland = WaylandSupport::active();
-    if (onWayland) {
-        // A layer surface takes its output and place when it is mapped: map it anew there.
-        hide();
-        winId();
-        WaylandSupport::placeOverlay(windowHandle(), QRect(mousePos - centre(), size()));
-    } else {
+    if (WaylandSupport::active())
+        placeOnOutputs(QRect(mousePos - centre(), size()));
+    else
         move(mousePos - centre());
-    }
     particles.clear(); // keeps the storage for the next burst
     if (currentEffect == Fireworks)
         spawnParticles({ 80, 100.0, 300000, 1000000.0, 700000, 220 });
@@ -200,6 +225,23 @@ void Glintor::play(const QPoint &mousePos)
         drawingModeLogged = true;
         qDebug() << (shapedFrames ? "No compositing manager: drawing the animation opaque in a shaped window"
                                   : "Compositing manager running: drawing the animation translucent");
+    }
+}
+
+void Glintor::placeOnOutputs(const QRect &square)
+{
+    // A layer surface takes its output and place when it is mapped: map each anew there.
+    hide();
+    mirrors.clear();
+    const std::vector<QScreen *> outputs = WaylandSupport::outputsUnder(square);
+    winId();
+    WaylandSupport::placeOverlay(windowHandle(), square, outputs.empty() ? windowHandle()->screen() : outputs.front());
+    for (size_t i = 1; i < outputs.size(); ++i) {
+        auto mirror = std::make_unique<FrameMirror>(this);
+        mirror->winId();
+        WaylandSupport::placeOverlay(mirror->windowHandle(), square, outputs[i]);
+        mirror->show();
+        mirrors.push_back(std::move(mirror));
     }
 }
 
@@ -275,6 +317,7 @@ void Glintor::updateAnimation()
         isAnimating = false;
         animationTimer->stop();
         hide();
+        mirrors.clear();
         if (shapedFrames)
             clearWindowShape();
         if (logging)
@@ -285,9 +328,11 @@ void Glintor::updateAnimation()
         presentShapedFrame();
     else
         update();
+    for (const std::unique_ptr<QWidget> &mirror : mirrors)
+        mirror->update();
 }
 
-EffectFrame Glintor::frame() const
+EffectFrame Glintor::currentFrame() const
 {
     return { currentEffect, currentRadius, effectiveMax(), colorMode, sizeMultiplier, centre(), particles };
 }
@@ -295,7 +340,7 @@ EffectFrame Glintor::frame() const
 void Glintor::presentShapedFrame()
 {
     const QRegion shown = solidFrame.region();
-    solidFrame.build(frame());
+    solidFrame.build(currentFrame());
     if (isVisible()) {
         // The window keeps every pixel painted into it, in view or not, and most of them were
         // painted transparent, which shows black. So the shape first narrows to what both frames
@@ -330,5 +375,5 @@ void Glintor::paintEvent(QPaintEvent *)
     if (shapedFrames)
         solidFrame.paint(painter);
     else
-        paintEffectFrame(painter, frame());
+        paintEffectFrame(painter, currentFrame());
 }

@@ -61,6 +61,8 @@ public:
     // Whether the running animation is drawn opaque in a window shaped to it, because no
     // compositing manager ran when it started. Never on platforms other than X11.
     bool drawsShaped() const { return shapedFrames; }
+    // The frame to paint now, in this window's coordinates.
+    EffectFrame currentFrame() const;
 
 public slots:
     void startAnimation(const QPoint &mousePos);
@@ -81,7 +83,9 @@ private:
     void play(const QPoint &mousePos);
     struct SpawnRule;
     void spawnParticles(const SpawnRule &rule);
-    EffectFrame frame() const;
+    // On Wayland: this window on the output that holds square's centre, and a window painting the
+    // same frames on every other output square touches.
+    void placeOnOutputs(const QRect &square);
 
     // Without a compositing manager the X server ignores alpha: each frame then becomes a set of
     // solid shapes, the window is shaped to their union and they are painted opaque.
@@ -112,6 +116,7 @@ private:
     // every trigger's latency.
     std::unique_ptr<X11Support::Connection> x11;
     std::unique_ptr<WaylandSupport::PointerFinder> pointerFinder;
+    std::vector<std::unique_ptr<QWidget>> mirrors;
 
     Clock clock;
     RandomBounded randomBounded;
