@@ -54,18 +54,33 @@ QString named(const QString &platform, const QByteArray &display)
 
 } // namespace
 
-QString serviceName(const QString &x11Display, const QString &waylandDisplay)
+QString serviceName(bool onWayland, const QString &x11Display, const QString &waylandDisplay)
 {
-    if (!x11Display.isEmpty())
+    if (!x11Display.isEmpty() && !onWayland)
         return named(QStringLiteral("x11"), x11Server(x11Display.toUtf8()));
     if (!waylandDisplay.isEmpty())
         return named(QStringLiteral("wayland"), waylandDisplay.toUtf8());
     return QString();
 }
 
-QString serviceName()
+QString serviceName(bool onWayland)
 {
-    return serviceName(qEnvironmentVariable("DISPLAY"), qEnvironmentVariable("WAYLAND_DISPLAY"));
+    return serviceName(onWayland, qEnvironmentVariable("DISPLAY"), qEnvironmentVariable("WAYLAND_DISPLAY"));
+}
+
+QStringList serviceNames(const QString &x11Display, const QString &waylandDisplay)
+{
+    QStringList names;
+    if (!waylandDisplay.isEmpty())
+        names << serviceName(true, x11Display, waylandDisplay);
+    if (!x11Display.isEmpty())
+        names << serviceName(false, x11Display, waylandDisplay);
+    return names;
+}
+
+QStringList serviceNames()
+{
+    return serviceNames(qEnvironmentVariable("DISPLAY"), qEnvironmentVariable("WAYLAND_DISPLAY"));
 }
 
 } // namespace LocateBus

@@ -279,7 +279,8 @@ void GlintorGUI::tryEffect()
 
 void GlintorGUI::askServiceToTryEffect()
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(LocateBus::serviceName(), QLatin1String(LocateBus::ObjectPath),
+    // Only a window on Qt's Wayland platform asks: the service of its display is a Wayland client too.
+    QDBusMessage call = QDBusMessage::createMethodCall(LocateBus::serviceName(true), QLatin1String(LocateBus::ObjectPath),
         QLatin1String(LocateBus::Interface), QStringLiteral("TryEffect"));
     call << animationEffectCombo->currentIndex() << colorModeCombo->currentIndex();
     // Answered later, never waited for: a missing bus fails at once, a hung service after the timeout.

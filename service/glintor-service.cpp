@@ -295,7 +295,7 @@ static bool serveWayland(LocateInterface &locateInterface)
                 + "): on Wayland glintor-locate is this service's only trigger. Exiting.";
         return false;
     }
-    if (!locateInterface.registerOn(bus, LocateBus::serviceName(), LocateInterface::OnLoss::StepAside)) {
+    if (!locateInterface.registerOn(bus, LocateBus::serviceName(true), LocateInterface::OnLoss::StepAside)) {
         qWarning("Nothing can trigger this service on Wayland without its bus name. Exiting.");
         return false;
     }
@@ -365,7 +365,7 @@ static int runService(int &argc, char **argv)
         std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
         if (g_hotkeyGateOpen)
             QMetaObject::invokeMethod(
-                locate, [locate] { locate->registerOn(QDBusConnection::sessionBus(), LocateBus::serviceName()); },
+                locate, [locate] { locate->registerOn(QDBusConnection::sessionBus(), LocateBus::serviceName(false)); },
                 Qt::QueuedConnection);
     };
     std::thread([listener = HotkeyListener(readTriggerSettings(), host)]() mutable { listener.run(); }).detach();

@@ -23,8 +23,9 @@ constexpr int AnswerMs = 1000;
 constexpr int WatchdogMs = 2500;
 
 const char Usage[] = "Usage: glintor-locate [--help]\n"
-                     "Asks the glintor-service of this display (DISPLAY) to play its animation at the mouse\n"
-                     "pointer, as its hotkey does. Exit status 0 when the service answered, 1 when none did.\n"
+                     "Asks the glintor-service of this session (WAYLAND_DISPLAY or DISPLAY) to play its animation\n"
+                     "at the mouse pointer, as its hotkey does. Exit status 0 when the service answered, 1 when\n"
+                     "none did.\n"
                      "Bind it to a key in the window manager or the desktop's keyboard shortcuts.\n";
 
 int fail(const QString &line)
@@ -63,8 +64,8 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    const QString busName = LocateBus::serviceName();
-    if (busName.isEmpty())
+    const QStringList busNames = LocateBus::serviceNames();
+    if (busNames.isEmpty())
         return fail(
             QStringLiteral("No display: DISPLAY (or WAYLAND_DISPLAY) must name the display to show the pointer on."));
 
@@ -74,13 +75,21 @@ int main(int argc, char *argv[])
     if (!bus.isConnected())
         return fail(QStringLiteral("No D-Bus session bus: ") + bus.lastError().message());
 
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        busName, QLatin1String(LocateBus::ObjectPath), QLatin1String(LocateBus::Interface), QStringLiteral("Locate"));
-    // The service is a user unit or an autostart entry, not a bus-activated program.
-    call.setAutoStartService(false);
-    const QDBusMessage reply = bus.call(call, QDBus::Block, AnswerMs);
-    if (reply.type() == QDBusMessage::ReplyMessage)
-        return 0;
+    // The session's service is on its Wayland display or its X display; a name nobody holds is
+    // answered at once by the bus.
+    QDBusMessage reply;
+    for (const QString &busName : busNames) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            busName, QLatin1String(LocateBus::ObjectPath), QLatin1String(LocateBus::Interface), QStringLiteral("Locate"));
+        // The service is a user unit or an autostart entry, not a bus-activated program.
+        call.setAutoStartService(false);
+        reply = bus.call(call, QDBus::Block, AnswerMs);
+        if (reply.type() == QDBusMessage::ReplyMessage)
+            return 0;
+        if (reply.errorName() != QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")
+            && reply.errorName() != QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner"))
+            break;
+    }
 
     const QString error = reply.errorName();
     if (error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown")

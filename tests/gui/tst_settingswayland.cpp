@@ -209,7 +209,7 @@ void TestSettingsWayland::tryItAsksTheService()
     if (serviceRuns) {
         QVERIFY(connection.registerObject(
             QLatin1String(LocateBus::ObjectPath), &service, QDBusConnection::ExportScriptableSlots));
-        QVERIFY(connection.registerService(LocateBus::serviceName()));
+        QVERIFY(connection.registerService(LocateBus::serviceName(true)));
     }
     // The settings file says otherwise: the window's choice counts.
     replaceSettings({ { "animationEffect", 1 }, { "colorMode", 1 } });
@@ -231,7 +231,7 @@ void TestSettingsWayland::tryItAsksTheService()
         QTRY_COMPARE_WITH_TIMEOUT(answerer.boxes.size(), 1, 10000);
         QCOMPARE(answerer.boxes.at(0).text, box);
     }
-    connection.unregisterService(LocateBus::serviceName());
+    connection.unregisterService(LocateBus::serviceName(true));
     connection.unregisterObject(QLatin1String(LocateBus::ObjectPath));
 }
 
