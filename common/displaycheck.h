@@ -7,6 +7,11 @@
 // missing or stale display ends the program with one clear line instead.
 namespace DisplayCheck {
 
+// The exit status of a service whose display went away while it ran (the X server or the Wayland
+// compositor ended, perhaps to restart): EX_TEMPFAIL, on which the user unit starts it again. Status
+// 1, no display at start, is one the unit does not restart on.
+constexpr int DisplayLostStatus = 75;
+
 // The line both programs print, as is, when neither DISPLAY nor WAYLAND_DISPLAY is set.
 constexpr const char *NoDisplayLine = "No graphical display found (DISPLAY or WAYLAND_DISPLAY unset). Exiting.\n";
 

@@ -1,5 +1,7 @@
 #include "x11support.h"
 
+#include "displaycheck.h"
+
 #include <QByteArray>
 #include <QDebug>
 
@@ -35,11 +37,12 @@ int trapHandler(Display *display, XErrorEvent *error)
 int ioErrorHandler(Display *)
 {
     // Called when the connection is lost; Xlib would exit() from whichever thread noticed,
-    // racing the other threads' teardown. Leave at once instead.
+    // racing the other threads' teardown. Leave at once instead, with a status the unit restarts
+    // on: the server may be back in a moment.
     static const char message[] = "Lost the connection to the X server. Exiting.\n";
     const ssize_t written = ::write(STDERR_FILENO, message, sizeof(message) - 1);
     Q_UNUSED(written)
-    ::_exit(1);
+    ::_exit(DisplayCheck::DisplayLostStatus);
 }
 
 // Keycodes of the letters and digits on a US keyboard, with the evdev and the older xfree86

@@ -185,6 +185,21 @@ void readSignals()
 
 } // namespace
 
+static QtMessageHandler g_qtMessageHandler = nullptr;
+
+// Qt's platforms end the process with status 1 when the display's connection breaks, the status
+// that means "no display" to the user unit, which then gives up. The X server or the compositor may
+// be restarting within the session (KDE's can): end with the status the unit restarts on instead.
+static void endForRestartOnDisplayLoss(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    g_qtMessageHandler(type, context, message);
+    if (type == QtWarningMsg
+        && (message.startsWith(QLatin1String("The X11 connection broke"))
+            || message.startsWith(QLatin1String("The Wayland connection broke"))
+            || message.startsWith(QLatin1String("The Wayland connection experienced a fatal error"))))
+        ::_exit(DisplayCheck::DisplayLostStatus);
+}
+
 // Set just before the event loop runs, which reads the socket. Until then SIGINT and SIGTERM end
 // the process at once: start-up may wait for an X server that accepts and never answers, and a
 // stop must not wait for it.
@@ -310,6 +325,7 @@ static int runService(int &argc, char **argv)
     // find the pointer.
     if (DisplayCheck::qtPlatformIsWayland(argc, argv))
         WaylandSupport::useLayerShell();
+    g_qtMessageHandler = qInstallMessageHandler(endForRestartOnDisplayLoss);
     // Qt's X11 platform loads its OpenGL integration (Mesa, about 48 MB resident) when the first
     // window is shown, though the service paints with the raster engine only. A choice of the
     // user's stands.

@@ -117,6 +117,7 @@ void TestInstall::unitLine_data()
     QTest::newRow("wanted by the graphical session") << "WantedBy=graphical-session.target";
     QTest::newRow("restarts on failure") << "Restart=on-failure";
     QTest::newRow("not after the no-display exit") << "RestartPreventExitStatus=1";
+    QTest::newRow("a limit to restarts") << "StartLimitBurst=5";
 }
 
 void TestInstall::unitLine()
