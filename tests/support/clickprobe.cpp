@@ -2,6 +2,13 @@
 // can tell whether a click went through Glintor's overlay to the window below.
 // Prints "shown W H" each time the compositor has it on screen at a new size, and "press X Y"
 // (window coordinates) on every mouse press.
+// With --panel H it is a panel instead: a transparent strip H pixels high along the top of the
+// output, on the top layer, with an exclusive zone of its height, as bars are. With --overlay it is
+// a transparent surface over the whole output on the overlay layer, as launchers and logout screens
+// are.
+
+#include <LayerShellQt/Shell>
+#include <LayerShellQt/Window>
 
 #include <QGuiApplication>
 #include <QMouseEvent>
@@ -16,11 +23,18 @@ namespace {
 
 class ProbeWindow final : public QRasterWindow
 {
+public:
+    explicit ProbeWindow(QColor fill)
+        : colour(fill)
+    {
+    }
+
 protected:
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);
-        painter.fillRect(QRect(QPoint(), size()), QColor(0xe0, 0xe0, 0xe0));
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(QRect(QPoint(), size()), colour);
     }
 
     void exposeEvent(QExposeEvent *event) override
@@ -49,6 +63,7 @@ protected:
     }
 
 private:
+    QColor colour;
     QSize shownSize;
 };
 
@@ -59,12 +74,34 @@ int main(int argc, char *argv[])
     // Qt 5 picks X11 unless told otherwise; this probe exists for the Wayland rig.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "wayland");
+    const QByteArray mode = argc > 1 ? QByteArray(argv[1]) : QByteArray();
+    const int panelHeight = mode == "--panel" && argc > 2 ? QByteArray(argv[2]).toInt() : 0;
+    const bool layered = panelHeight > 0 || mode == "--overlay";
+    if (layered)
+        LayerShellQt::Shell::useLayerShell();
     QGuiApplication app(argc, argv);
-    ProbeWindow probe;
+    ProbeWindow probe(layered ? QColor(Qt::transparent) : QColor(0xe0, 0xe0, 0xe0));
     probe.setTitle(QStringLiteral("clickprobe"));
     // The size of the tile sway gives it, so the first frame is the final one: a frame callback
     // left over from a smaller frame would say "shown" too early.
     probe.resize(probe.screen()->size());
+    if (layered) {
+        using Layer = LayerShellQt::Window;
+        QSurfaceFormat transparent = probe.format();
+        transparent.setAlphaBufferSize(8);
+        probe.setFormat(transparent);
+        if (panelHeight > 0)
+            probe.resize(probe.screen()->size().width(), panelHeight);
+        probe.create();
+        Layer *layer = Layer::get(&probe);
+        layer->setLayer(panelHeight > 0 ? Layer::LayerTop : Layer::LayerOverlay);
+        Layer::Anchors anchors = Layer::Anchors(Layer::AnchorTop) | Layer::AnchorLeft | Layer::AnchorRight;
+        if (panelHeight == 0)
+            anchors |= Layer::AnchorBottom;
+        layer->setAnchors(anchors);
+        layer->setExclusiveZone(panelHeight);
+        layer->setKeyboardInteractivity(Layer::KeyboardInteractivityNone);
+    }
     probe.show();
     return app.exec();
 }

@@ -384,6 +384,12 @@ QImage WaylandServer::screenshot(const QString &outputName) const
     return ok ? QImage::fromData(png, "PNG").convertToFormat(QImage::Format_RGB32) : QImage();
 }
 
+void WaylandServer::kill()
+{
+    server.kill();
+    server.waitForFinished(3000);
+}
+
 bool WaylandServer::wtype(const QStringList &args) const
 {
     bool ok = false;
@@ -455,11 +461,16 @@ bool VirtualPointer::waitForAnswer(const QByteArray &expected)
     return false;
 }
 
-ClickProbe::ClickProbe(const WaylandServer &server)
+ClickProbe::ClickProbe(const WaylandServer &server, Kind kind)
 {
     probe.setProcessEnvironment(server.environment());
     probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    probe.start(builtProgram(QStringLiteral("clickprobe")), QStringList());
+    QStringList arguments;
+    if (kind == Kind::Panel)
+        arguments << QStringLiteral("--panel") << QString::number(PanelHeight);
+    else if (kind == Kind::Overlay)
+        arguments << QStringLiteral("--overlay");
+    probe.start(builtProgram(QStringLiteral("clickprobe")), arguments);
     probe.waitForStarted(5000);
 }
 

@@ -66,6 +66,8 @@ public:
     QImage screenshot(const QString &outputName) const;
     // Types through a virtual keyboard; the keys go through sway's bindings.
     bool wtype(const QStringList &args) const;
+    // Ends the compositor, as a crash or a restart of the session's compositor would.
+    void kill();
 
 private:
     bool startSway();
@@ -119,7 +121,11 @@ private:
 class ClickProbe
 {
 public:
-    explicit ClickProbe(const WaylandServer &server);
+    // Or, transparent, a panel along the top of the output (top layer, an exclusive zone of its
+    // height), or a surface over the whole output on the overlay layer.
+    enum class Kind { Window, Panel, Overlay };
+    static constexpr int PanelHeight = 40;
+    explicit ClickProbe(const WaylandServer &server, Kind kind = Kind::Window);
     ~ClickProbe();
     ClickProbe(const ClickProbe &) = delete;
     ClickProbe &operator=(const ClickProbe &) = delete;

@@ -102,15 +102,19 @@ private slots:
     void clickReachesWindowBelow();
     void pointerOnAnotherOutput_data();
     void pointerOnAnotherOutput();
+    void noPointerNoAnimation_data();
     void noPointerNoAnimation();
     void noSessionBus();
+    void compositorGoneEndsForARestart();
+    void compositorBindingAndNewestService_data();
     void compositorBindingAndNewestService();
     void withoutLayerShell_data();
     void withoutLayerShell();
 
 private:
     QProcessEnvironment environment(const WaylandServer &server) const { return bus.environment(server.environment()); }
-    std::unique_ptr<ProgramRun> startService(const WaylandServer &server) const;
+    // extra: "NAME=value" settings of the session's environment.
+    std::unique_ptr<ProgramRun> startService(const WaylandServer &server, const QStringList &extra = {}) const;
     bool locate(const WaylandServer &server) const;
     // Triggers the service and returns a screenshot of the output (all of them when empty) taken
     // while a frame stands still: the service is stopped for the screenshot. Null when no frame showed.
@@ -147,11 +151,13 @@ void TestWaylandService::writeSettings(int effect, int colour) const
     settings.sync();
 }
 
-std::unique_ptr<ProgramRun> TestWaylandService::startService(const WaylandServer &server) const
+std::unique_ptr<ProgramRun> TestWaylandService::startService(const WaylandServer &server, const QStringList &extra) const
 {
-    auto run = std::make_unique<ProgramRun>(
-        builtProgram(QStringLiteral("glintor-service")), QStringList(), environment(server));
-    const QString name = LocateBus::serviceName(QString(), server.waylandDisplay());
+    QProcessEnvironment env = environment(server);
+    for (const QString &setting : extra)
+        env.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+    auto run = std::make_unique<ProgramRun>(builtProgram(QStringLiteral("glintor-service")), QStringList(), env);
+    const QString name = LocateBus::serviceName(true, QString(), server.waylandDisplay());
     // A newer service finds the name taken by the older one: its caller waits for the hand-over.
     (void)QTest::qWaitFor([&] { return connection.interface()->isServiceRegistered(name).value(); }, 15000);
     return run;
@@ -194,12 +200,19 @@ void TestWaylandService::effectsCentredOnPointer_data()
     QTest::addColumn<int>("effect");
     QTest::addColumn<int>("colour");
     QTest::addColumn<QPoint>("pointer");
+    QTest::addColumn<bool>("panel"); // a panel along the top, with an exclusive zone as bars have
+    QTest::addColumn<QStringList>("session"); // settings of the session's environment
 
-    QTest::newRow("red rings mid-screen") << 1 << 1 << QPoint(700, 400);
-    QTest::newRow("white rings, top-left corner") << 1 << 0 << QPoint(0, 0);
-    QTest::newRow("rainbow rings, bottom-right corner") << 1 << 2 << QPoint(1919, 1079);
-    QTest::newRow("fireworks, top-right corner") << 2 << 1 << QPoint(1919, 0);
-    QTest::newRow("stars, bottom-left corner") << 3 << 1 << QPoint(0, 1079);
+    QTest::newRow("red rings mid-screen") << 1 << 1 << QPoint(700, 400) << false << QStringList();
+    QTest::newRow("white rings, top-left corner") << 1 << 0 << QPoint(0, 0) << false << QStringList();
+    QTest::newRow("rainbow rings, bottom-right corner") << 1 << 2 << QPoint(1919, 1079) << false << QStringList();
+    QTest::newRow("fireworks, top-right corner") << 2 << 1 << QPoint(1919, 0) << false << QStringList();
+    QTest::newRow("stars, bottom-left corner") << 3 << 1 << QPoint(0, 1079) << false << QStringList();
+    QTest::newRow("red rings, a HiDPI session's QT_SCALE_FACTOR") << 1 << 1 << QPoint(700, 400) << false
+                                                               << QStringList { "QT_SCALE_FACTOR=2" };
+    // The panel's exclusive zone must move neither the rings nor the pointer's search.
+    QTest::newRow("red rings beside a panel") << 1 << 1 << QPoint(700, 60) << true << QStringList();
+    QTest::newRow("red rings over a panel") << 1 << 1 << QPoint(700, 20) << true << QStringList();
 }
 
 void TestWaylandService::effectsCentredOnPointer()
@@ -207,13 +220,20 @@ void TestWaylandService::effectsCentredOnPointer()
     QFETCH(int, effect);
     QFETCH(int, colour);
     QFETCH(QPoint, pointer);
+    QFETCH(bool, panel);
+    QFETCH(QStringList, session);
     writeSettings(effect, colour);
 
     WaylandServer server;
     QVERIFY(server.isRunning());
+    std::unique_ptr<ClickProbe> bar;
+    if (panel) {
+        bar = std::make_unique<ClickProbe>(server, ClickProbe::Kind::Panel);
+        QVERIFY(bar->waitUntilShown(QSize(1920, ClickProbe::PanelHeight)));
+    }
     VirtualPointer mouse(server, QSize(1920, 1080));
     QVERIFY(mouse.isReady() && mouse.moveTo(pointer));
-    auto service = startService(server);
+    auto service = startService(server, session);
     QVERIFY(service->waitForLine(WaylandLine).size() > 0);
 
     const QImage shot = frozenFrame(server, *service, QString(), pointer, 1);
@@ -278,6 +298,9 @@ void TestWaylandService::pointerOnAnotherOutput_data()
 
     QTest::newRow("second output at x=1920") << 1 << QPoint(1920 + 500, 400);
     QTest::newRow("second output at scale 2") << 2 << QPoint(1920 + 300, 200);
+    // The rings go on across the seam, onto the output the pointer is not on.
+    QTest::newRow("at the seam, on the left output") << 1 << QPoint(1919, 400);
+    QTest::newRow("at the seam, on the right output") << 1 << QPoint(1920, 400);
 }
 
 void TestWaylandService::pointerOnAnotherOutput()
@@ -294,8 +317,10 @@ void TestWaylandService::pointerOnAnotherOutput()
     VirtualPointer mouse(server);
     QVERIFY(mouse.isReady() && mouse.moveTo(pointer));
 
-    const QPoint local = pointer - QPoint(1920, 0);
-    const QImage shot = frozenFrame(server, *service, second, local, scale);
+    // Near the seam the whole layout is looked at, else the second output alone.
+    const bool seam = qAbs(pointer.x() - 1920) < Reach;
+    const QPoint local = seam ? pointer : pointer - QPoint(1920, 0);
+    const QImage shot = frozenFrame(server, *service, seam ? QString() : second, local, scale);
     QVERIFY2(
         !shot.isNull(), (described(*service) + (server.isRunning() ? "" : "\n(the compositor has gone)")).constData());
     QCOMPARE(service->linesContaining(StartedLine).constFirst().section(' ', 4, 4), positionText(pointer));
@@ -305,17 +330,43 @@ void TestWaylandService::pointerOnAnotherOutput()
     QVERIFY2((centre - local * scale).manhattanLength() <= 2 * scale, qPrintable(positionText(centre)));
     QVERIFY2(frame.bounds.width() > 200 * scale && frame.bounds.width() <= (2 * Reach + 1) * scale,
         qPrintable(QString::number(frame.bounds.width())));
+    if (seam) {
+        const int left = int(std::count_if(frame.drawn.begin(), frame.drawn.end(), [](QPoint p) { return p.x() < 1920; }));
+        QVERIFY2(left > 100 && frame.drawn.size() - left > 100, qPrintable(QString::number(left)));
+    }
 }
 
-// With no pointer on the seat the compositor never says where it is: nothing plays, one line says so.
+void TestWaylandService::noPointerNoAnimation_data()
+{
+    QTest::addColumn<bool>("pointer");
+    QTest::addColumn<QString>("why");
+
+    QTest::newRow("no pointer on the seat") << false << "the seat has no pointer";
+    // An older surface on the overlay layer (a launcher, a logout screen) takes the pointer's enter.
+    QTest::newRow("another program's surface over the output")
+        << true << "within 100 ms of showing the surfaces that find it: the pointer is over another program's overlay "
+                   "surface";
+}
+
+// Where the compositor does not say where the pointer is, nothing plays, and one line says why.
 void TestWaylandService::noPointerNoAnimation()
 {
+    QFETCH(bool, pointer);
+    QFETCH(QString, why);
+
     WaylandServer server;
     QVERIFY(server.isRunning());
+    std::unique_ptr<VirtualPointer> mouse;
+    std::unique_ptr<ClickProbe> cover;
+    if (pointer) {
+        mouse = std::make_unique<VirtualPointer>(server, QSize(1920, 1080));
+        cover = std::make_unique<ClickProbe>(server, ClickProbe::Kind::Overlay);
+        QVERIFY(mouse->isReady() && mouse->moveTo(QPoint(700, 400)) && cover->waitUntilShown(QSize(1920, 1080)));
+    }
     auto service = startService(server);
     QVERIFY(locate(server));
-    QVERIFY(!service->waitForLine(QStringLiteral("The compositor did not say where the pointer is within 500 ms"))
-                 .isEmpty());
+    const QString line = QStringLiteral("The compositor did not say where the pointer is, so nothing is shown: ");
+    QVERIFY2(service->waitForLine(line).startsWith(line + why), described(*service).constData());
     QCOMPARE(service->linesContaining(StartedLine), QStringList());
 }
 
@@ -333,14 +384,36 @@ void TestWaylandService::noSessionBus()
         qPrintable(service.lines().join('\n')));
 }
 
+// A compositor that ends (it crashed, or restarts itself, as KDE's can) ends the service with the
+// status its user unit starts it again on.
+void TestWaylandService::compositorGoneEndsForARestart()
+{
+    WaylandServer server;
+    QVERIFY(server.isRunning());
+    auto service = startService(server);
+    server.kill();
+    QCOMPARE(service->waitForExit(10000), 75);
+}
+
+void TestWaylandService::compositorBindingAndNewestService_data()
+{
+    QTest::addColumn<QStringList>("session"); // what the user manager passes the services
+
+    QTest::newRow("the session's environment") << QStringList();
+    // sway runs without XWayland here: a DISPLAY is one a user manager kept from another session.
+    QTest::newRow("a stale DISPLAY beside WAYLAND_DISPLAY") << QStringList { "DISPLAY=:5" };
+}
+
 void TestWaylandService::compositorBindingAndNewestService()
 {
+    QFETCH(QStringList, session);
+
     WaylandServer server;
     QVERIFY(server.isRunning());
     VirtualPointer mouse(server, QSize(1920, 1080));
     QVERIFY(mouse.isReady() && mouse.moveTo(QPoint(500, 500)));
-    auto older = startService(server);
-    auto newer = startService(server);
+    auto older = startService(server, session);
+    auto newer = startService(server, session);
 
     // The newest service of the display takes the bus name; the older one steps aside.
     QVERIFY(!older->waitForLine(QStringLiteral("Another glintor-service took over this display. Exiting.")).isEmpty());
