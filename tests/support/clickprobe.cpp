@@ -1,5 +1,6 @@
 // An ordinary application window for Wayland tests: sway tiles it over the whole output, so a test
-// can tell whether a click went through Glintor's overlay to the window below.
+// can tell whether a click went through Glintor's overlay to the window below. With --fullscreen
+// it asks to cover the whole screen, which floating desktops such as GNOME do not do by themselves.
 // Prints "shown W H" each time the compositor has it on screen at a new size, and "press X Y"
 // (window coordinates) on every mouse press.
 
@@ -65,6 +66,9 @@ int main(int argc, char *argv[])
     // The size of the tile sway gives it, so the first frame is the final one: a frame callback
     // left over from a smaller frame would say "shown" too early.
     probe.resize(probe.screen()->size());
-    probe.show();
+    if (app.arguments().contains(QStringLiteral("--fullscreen")))
+        probe.showFullScreen();
+    else
+        probe.show();
     return app.exec();
 }

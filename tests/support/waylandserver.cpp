@@ -456,10 +456,15 @@ bool VirtualPointer::waitForAnswer(const QByteArray &expected)
 }
 
 ClickProbe::ClickProbe(const WaylandServer &server)
+    : ClickProbe(server.environment(), QStringList())
 {
-    probe.setProcessEnvironment(server.environment());
+}
+
+ClickProbe::ClickProbe(const QProcessEnvironment &env, const QStringList &arguments)
+{
+    probe.setProcessEnvironment(env);
     probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    probe.start(builtProgram(QStringLiteral("clickprobe")), QStringList());
+    probe.start(builtProgram(QStringLiteral("clickprobe")), arguments);
     probe.waitForStarted(5000);
 }
 

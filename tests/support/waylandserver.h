@@ -120,6 +120,8 @@ class ClickProbe
 {
 public:
     explicit ClickProbe(const WaylandServer &server);
+    // In any Wayland session whose client environment is env; arguments such as --fullscreen.
+    ClickProbe(const QProcessEnvironment &env, const QStringList &arguments);
     ~ClickProbe();
     ClickProbe(const ClickProbe &) = delete;
     ClickProbe &operator=(const ClickProbe &) = delete;
