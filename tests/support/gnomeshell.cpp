@@ -385,10 +385,19 @@ bool GnomeShell::setExtensionEnabled(const QString &uuid, bool enabled)
             << uuid);
     if (reply.type() != QDBusMessage::ReplyMessage)
         return false;
+    // Done once the Shell has acted and dconf has stored its two lists: a Shell killed before that
+    // starts again with the old ones.
+    auto listed = [this, &uuid](const QString &key) {
+        bool ok = false;
+        const QByteArray value = runToEnd(QStringLiteral("gsettings"),
+            { QStringLiteral("get"), QStringLiteral("org.gnome.shell"), key }, shellEnvironment(), &ok);
+        return ok && value.contains("'" + uuid.toUtf8() + "'");
+    };
     QElapsedTimer timer;
     timer.start();
-    while ((extensionState(uuid) == Enabled) != enabled) {
-        if (timer.elapsed() > 10000)
+    while ((extensionState(uuid) == Enabled) != enabled || listed(QStringLiteral("enabled-extensions")) != enabled
+        || listed(QStringLiteral("disabled-extensions")) == enabled) {
+        if (timer.elapsed() > 20000)
             return false;
         QThread::msleep(20);
     }
