@@ -339,10 +339,11 @@ void GnomeShell::killShell(bool crash)
 {
     if (shell.state() == QProcess::NotRunning)
         return;
+    const qint64 shellPid = shell.processId();
     const QHash<qint64, qint64> parentOf = parents();
     QVector<qint64> children;
     for (auto it = parentOf.begin(); it != parentOf.end(); ++it) {
-        if (it.key() != shell.processId() && descendsFrom(it.key(), shell.processId(), parentOf))
+        if (it.key() != shellPid && descendsFrom(it.key(), shellPid, parentOf))
             children << it.key();
     }
     if (crash) {
@@ -354,12 +355,12 @@ void GnomeShell::killShell(bool crash)
     }
     shell.waitForFinished(5000);
     terminate(children);
-    // A killed Xwayland leaves its lock files and sockets behind, naming its process id.
+    // Killed, the Shell leaves its Xwayland's lock files, which name the Shell, and sockets behind.
     const QStringList locks
         = QDir(QStringLiteral("/tmp")).entryList({ QStringLiteral(".X*-lock") }, QDir::Files | QDir::Hidden);
     for (const QString &lock : locks) {
         QFile file(QStringLiteral("/tmp/") + lock);
-        if (!file.open(QIODevice::ReadOnly) || !children.contains(file.readAll().trimmed().toLongLong()))
+        if (!file.open(QIODevice::ReadOnly) || file.readAll().trimmed().toLongLong() != shellPid)
             continue;
         file.remove();
         QFile::remove(QStringLiteral("/tmp/.X11-unix/X") + lock.mid(2, lock.size() - 7));
