@@ -119,7 +119,8 @@ private slots:
     void initTestCase();
     void init();
     void cleanupTestCase();
-    void esModuleFlavour();
+    void flavour_data();
+    void flavour();
     void pointerOverWaylandWindow_data();
     void pointerOverWaylandWindow();
     void hotkeyForItsClient();
@@ -159,7 +160,7 @@ void TestGnomeExtension::initTestCase()
 
 void TestGnomeExtension::init()
 {
-    if (!shell && QTest::currentTestFunction() != QByteArray("esModuleFlavour"))
+    if (!shell && QTest::currentTestFunction() != QByteArray("flavour"))
         QSKIP(qPrintable(GnomeShell::missingTools()));
 }
 
@@ -175,31 +176,37 @@ std::unique_ptr<ExtensionClient> TestGnomeExtension::client(const QString &name)
     return std::make_unique<ExtensionClient>(QDBusConnection::connectToBus(shell->sessionBusAddress(), name));
 }
 
-// Debian 12 has no GNOME 45: gjs loads that flavour as an ES module, its imports of typelibs and of
-// the Shell's modules pointed at a stub. Both flavours say which Shells they are for.
-void TestGnomeExtension::esModuleFlavour()
+void TestGnomeExtension::flavour_data()
 {
+    QTest::addColumn<QString>("flavour");
+    QTest::addColumn<QStringList>("shellVersions");
+
+    QTest::newRow("GNOME 42 to 44") << "legacy" << QStringList { "42", "43", "44" };
+    QTest::newRow("GNOME 45 and later") << "esm" << QStringList { "45", "46", "47", "48" };
+}
+
+// Both flavours say which Shells they are for. Debian 12 has no GNOME 45: gjs loads that flavour
+// as an ES module, its imports of typelibs and of the Shell's modules pointed at a stub.
+void TestGnomeExtension::flavour()
+{
+    QFETCH(QString, flavour);
+    QFETCH(QStringList, shellVersions);
+
+    QFile file(extensionDir(flavour) + QStringLiteral("/metadata.json"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonObject metadata = QJsonDocument::fromJson(file.readAll()).object();
+    QCOMPARE(metadata.value(QStringLiteral("uuid")).toString(), QStringLiteral(GLINTOR_SHELL_EXTENSION_UUID));
+    QCOMPARE(metadata.value(QStringLiteral("shell-version")).toVariant().toStringList(), shellVersions);
+    QCOMPARE(metadata.value(QStringLiteral("version-name")).toString(), QStringLiteral(GLINTOR_VERSION));
+    if (flavour != QStringLiteral("esm"))
+        return;
     if (QStandardPaths::findExecutable(QStringLiteral("gjs")).isEmpty())
         QSKIP("gjs is not installed");
     bool ok = false;
     const QByteArray out = runToEnd(QStringLiteral("gjs"),
-        { QStringLiteral("-m"), QStringLiteral(GLINTOR_ESM_CHECK),
-            extensionDir(QStringLiteral("esm")) + "/extension.js" },
+        { QStringLiteral("-m"), QStringLiteral(GLINTOR_ESM_CHECK), extensionDir(flavour) + "/extension.js" },
         QProcessEnvironment::systemEnvironment(), &ok);
     QVERIFY2(ok && out.trimmed() == "ok", out.constData());
-
-    const QStringList legacy { QStringLiteral("42"), QStringLiteral("43"), QStringLiteral("44") };
-    const QStringList modules { QStringLiteral("45"), QStringLiteral("46"), QStringLiteral("47"),
-        QStringLiteral("48") };
-    for (const auto &[flavour, versions] :
-        { std::make_pair(QStringLiteral("legacy"), legacy), std::make_pair(QStringLiteral("esm"), modules) }) {
-        QFile file(extensionDir(flavour) + QStringLiteral("/metadata.json"));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QJsonObject metadata = QJsonDocument::fromJson(file.readAll()).object();
-        QCOMPARE(metadata.value(QStringLiteral("uuid")).toString(), QStringLiteral(GLINTOR_SHELL_EXTENSION_UUID));
-        QCOMPARE(metadata.value(QStringLiteral("shell-version")).toVariant().toStringList(), versions);
-        QCOMPARE(metadata.value(QStringLiteral("version-name")).toString(), QStringLiteral(GLINTOR_VERSION));
-    }
 }
 
 void TestGnomeExtension::pointerOverWaylandWindow_data()
