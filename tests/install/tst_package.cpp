@@ -127,6 +127,8 @@ void TestPackage::content_data()
     QTest::newRow("version file") << "./usr/share/glintor/version.txt";
     QTest::newRow("english catalogue") << "./usr/share/glintor/translations/glintor_en.qm";
     QTest::newRow("copyright") << "./usr/share/doc/glintor/copyright";
+    QTest::newRow("GNOME Shell extension") << "./usr/share/gnome-shell/extensions/glintor@glintor.org/extension.js";
+    QTest::newRow("its metadata") << "./usr/share/gnome-shell/extensions/glintor@glintor.org/metadata.json";
 }
 
 void TestPackage::content()
@@ -154,6 +156,9 @@ void TestPackage::installedPaths_data()
     QTest::newRow("version") << "/usr/share/glintor/version.txt" << GLINTOR_VERSION << true;
     QTest::newRow("AppStream release") << "/usr/share/metainfo/org.glintor.Glintor.metainfo.xml"
                                        << "<release version=\"" GLINTOR_VERSION "\"" << false;
+    QTest::newRow("GNOME Shell extension's version")
+        << "/usr/share/gnome-shell/extensions/glintor@glintor.org/extension.js"
+        << "const VERSION = '" GLINTOR_VERSION "';" << true;
 }
 
 void TestPackage::installedPaths()

@@ -1,8 +1,8 @@
 // An ordinary application window for Wayland tests: sway tiles it over the whole output, so a test
-// can tell whether a click went through Glintor's overlay to the window below.
+// can tell whether a click went through Glintor's overlay to the window below. With --fullscreen
+// it asks to cover the whole screen, which floating desktops such as GNOME do not do by themselves.
 // Prints "shown W H" each time the compositor has it on screen at a new size, and "press X Y"
-// (window coordinates) on every mouse press.
-// With --panel H it is a panel instead: a transparent strip H pixels high along the top of the
+// (window coordinates) on every mouse press. With --panel H it is a panel instead: a transparent strip H pixels high along the top of the
 // output, on the top layer, with an exclusive zone of its height, as bars are. With --overlay it is
 // a transparent surface over the whole output on the overlay layer, as launchers and logout screens
 // are.
@@ -102,6 +102,9 @@ int main(int argc, char *argv[])
         layer->setExclusiveZone(panelHeight);
         layer->setKeyboardInteractivity(Layer::KeyboardInteractivityNone);
     }
-    probe.show();
+    if (app.arguments().contains(QStringLiteral("--fullscreen")))
+        probe.showFullScreen();
+    else
+        probe.show();
     return app.exec();
 }

@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-SessionBus::SessionBus(Access access)
+SessionBus::SessionBus(Access access, const QProcessEnvironment &environment)
 {
     if (!dir.isValid())
         return;
@@ -23,6 +23,8 @@ SessionBus::SessionBus(Access access)
         arguments = QStringList { QStringLiteral("--config-file=") + config.fileName(), QStringLiteral("--nofork"),
             QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1") };
     }
+    if (!environment.isEmpty())
+        daemon.setProcessEnvironment(environment);
     daemon.setStandardErrorFile(QProcess::nullDevice());
     daemon.start(QStringLiteral("dbus-daemon"), arguments);
     if (!daemon.waitForStarted(5000))

@@ -462,14 +462,17 @@ bool VirtualPointer::waitForAnswer(const QByteArray &expected)
 }
 
 ClickProbe::ClickProbe(const WaylandServer &server, Kind kind)
+    : ClickProbe(server.environment(),
+        kind == Kind::Panel       ? QStringList { QStringLiteral("--panel"), QString::number(PanelHeight) }
+            : kind == Kind::Overlay ? QStringList { QStringLiteral("--overlay") }
+                                    : QStringList())
 {
-    probe.setProcessEnvironment(server.environment());
+}
+
+ClickProbe::ClickProbe(const QProcessEnvironment &env, const QStringList &arguments)
+{
+    probe.setProcessEnvironment(env);
     probe.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    QStringList arguments;
-    if (kind == Kind::Panel)
-        arguments << QStringLiteral("--panel") << QString::number(PanelHeight);
-    else if (kind == Kind::Overlay)
-        arguments << QStringLiteral("--overlay");
     probe.start(builtProgram(QStringLiteral("clickprobe")), arguments);
     probe.waitForStarted(5000);
 }

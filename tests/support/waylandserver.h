@@ -126,6 +126,8 @@ public:
     enum class Kind { Window, Panel, Overlay };
     static constexpr int PanelHeight = 40;
     explicit ClickProbe(const WaylandServer &server, Kind kind = Kind::Window);
+    // In any Wayland session whose client environment is env; arguments such as --fullscreen.
+    ClickProbe(const QProcessEnvironment &env, const QStringList &arguments);
     ~ClickProbe();
     ClickProbe(const ClickProbe &) = delete;
     ClickProbe &operator=(const ClickProbe &) = delete;
