@@ -103,6 +103,15 @@ WaylandDesktop askCompositor()
     return layerShell ? WaylandDesktop::LayerShell : WaylandDesktop::NoLayerShell;
 }
 
+// Whether problem() chose Qt's platform by setting QT_QPA_PLATFORM.
+bool g_platformChosen = false;
+
+void choosePlatform(const char *platform)
+{
+    qputenv("QT_QPA_PLATFORM", platform);
+    g_platformChosen = true;
+}
+
 std::string waylandDisplayLine(const char *what)
 {
     const char *name = std::getenv("WAYLAND_DISPLAY");
@@ -167,7 +176,7 @@ std::string problem(int argc, char *argv[], PlatformChoice choice)
         const bool noX11 = !display || !*display;
         if (layerShellFirst && waylandDesktop() == WaylandDesktop::LayerShell && qtWaylandInstalled()
             && layerShellInstalled()) {
-            qputenv("QT_QPA_PLATFORM", "wayland");
+            choosePlatform("wayland");
             return std::string();
         }
         if (noX11) {
@@ -181,7 +190,7 @@ std::string problem(int argc, char *argv[], PlatformChoice choice)
                        "run through instead: glintor-service cannot show the pointer on this desktop. Exiting.\n";
             if (layerShellFirst)
                 return "No X11 display (DISPLAY unset) and no layer-shell support for Qt (layer-shell-qt). Exiting.\n";
-            qputenv("QT_QPA_PLATFORM", "wayland");
+            choosePlatform("wayland");
             return std::string();
         }
     }
@@ -197,7 +206,18 @@ std::string problem(int argc, char *argv[], PlatformChoice choice)
     if (!connection)
         return "Cannot connect to " + named + ": no X server answers there, or it refused the connection. Exiting.\n";
     XCloseDisplay(connection);
+    // The X display it is: Qt itself would pick its Wayland platform where XDG_SESSION_TYPE says
+    // wayland (GNOME's session does), whatever the choice made here.
+    if (!platform)
+        choosePlatform("xcb");
     return std::string();
+}
+
+void forgetPlatformChoice()
+{
+    if (g_platformChosen)
+        qunsetenv("QT_QPA_PLATFORM");
+    g_platformChosen = false;
 }
 
 } // namespace DisplayCheck

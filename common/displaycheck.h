@@ -30,11 +30,15 @@ WaylandDesktop waylandDesktop();
 // XWayland (the service, which must see the pointer over every window).
 enum class PlatformChoice { X11First, LayerShellFirst };
 
-// Chooses Qt's platform where the environment leaves it open and makes sure the display Qt will use
-// answers. Returns an empty string when Qt can start, else the line (ending in a newline) to print
+// Chooses Qt's platform where the environment leaves it open (Qt's own choice would follow
+// XDG_SESSION_TYPE) and makes sure the display Qt will use answers. Returns an empty string when Qt can start, else the line (ending in a newline) to print
 // before exiting with status 1. A platform the user chose (-platform, QT_QPA_PLATFORM) is left
 // alone, except that the service refuses Wayland without layer-shell, where it could show nothing.
 std::string problem(int argc, char *argv[], PlatformChoice choice = PlatformChoice::X11First);
+
+// Takes back the QT_QPA_PLATFORM that problem() set to tell Qt its choice, once the application
+// object exists: the programs that this one starts make their own choice.
+void forgetPlatformChoice();
 
 // Whether Qt is about to start on its Wayland platform: -platform or QT_QPA_PLATFORM say so,
 // whether the user or problem() chose it.

@@ -19,6 +19,7 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
+    DisplayCheck::forgetPlatformChoice();
     QTranslator translator;
     installGlintorTranslation(translator);
     // Destroyed in reverse order: the window, then the translator, then the application.

@@ -332,6 +332,7 @@ static int runService(int &argc, char **argv)
     if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
         qputenv("QT_XCB_GL_INTEGRATION", "none");
     QApplication app(argc, argv);
+    DisplayCheck::forgetPlatformChoice();
     if (QGuiApplication::platformName() == QLatin1String("xcb"))
         X11Support::installIOErrorHandler();
 
