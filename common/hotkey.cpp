@@ -91,6 +91,23 @@ std::optional<Combination> fromText(const QString &text)
     return combination;
 }
 
+QString shellAccelerator(const Combination &combination)
+{
+    QString accelerator;
+    if (combination.modifiers & ShiftMask)
+        accelerator += QLatin1String("<Shift>");
+    if (combination.modifiers & ControlMask)
+        accelerator += QLatin1String("<Control>");
+    if (combination.modifiers & Mod1Mask)
+        accelerator += QLatin1String("<Alt>");
+    if (combination.modifiers & Mod4Mask)
+        accelerator += QLatin1String("<Super>");
+    char name[64] = {};
+    if (xkb_keysym_get_name(xkb_keysym_t(combination.keysym), name, sizeof name) < 0)
+        return QString();
+    return accelerator + QString::fromLatin1(name);
+}
+
 QString settingText(const QVariant &stored)
 {
     // QSettings reads an unquoted comma in the file as a list.

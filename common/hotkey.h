@@ -32,6 +32,9 @@ struct Combination {
     unsigned int modifiers = 0; // X modifier mask: ShiftMask, ControlMask, Mod1Mask (Alt), Mod4Mask (Meta)
 };
 
+// The combination in the notation GNOME Shell grabs accelerators in, e.g. "<Control><Alt>m".
+QString shellAccelerator(const Combination &combination);
+
 // The combination written as text, or nothing when check() refuses it.
 std::optional<Combination> fromText(const QString &text);
 

@@ -1,7 +1,6 @@
 #include "glintor.h"
 
 #include "glintorsettings.h"
-#include "pointerfinder.h"
 #include "waylandsupport.h"
 #include "x11support.h"
 
@@ -139,33 +138,6 @@ void Glintor::startAnimation(const QPoint &mousePos)
     colorMode = settingsColorMode;
     chooseEffect();
     play(mousePos);
-}
-
-void Glintor::startAnimationAtPointer()
-{
-    if (!WaylandSupport::active())
-        startAnimation(QCursor::pos());
-    // Switched off, nothing is mapped to look for the pointer either.
-    else if (animationEnabled())
-        atPointer([this](const QPoint &pointer) { startAnimation(pointer); });
-}
-
-void Glintor::tryEffectAtPointer(int effectSetting, int colorSetting)
-{
-    atPointer([this, effectSetting, colorSetting](const QPoint &pointer) {
-        tryEffect(pointer, effectSetting, colorSetting);
-    });
-}
-
-void Glintor::atPointer(const std::function<void(const QPoint &)> &then)
-{
-    if (!WaylandSupport::active()) {
-        then(QCursor::pos());
-        return;
-    }
-    if (!pointerFinder)
-        pointerFinder = std::make_unique<WaylandSupport::PointerFinder>();
-    pointerFinder->find(then);
 }
 
 void Glintor::tryEffect(const QPoint &mousePos, int effectSetting, int colorSetting)

@@ -12,9 +12,6 @@ class QTimer;
 namespace X11Support {
 class Connection;
 }
-namespace WaylandSupport {
-class PointerFinder;
-}
 
 // The service's one widget: a transparent, click-through, always-on-top window as large as the
 // square an animation can touch. A trigger centres it on the pointer and plays one effect on a
@@ -39,8 +36,8 @@ public:
     // animationEffect and colorMode as in the settings (0 random, 1 rings, 2 fireworks, 3 stars;
     // 0 white, 1 red, other rainbow), whatever the settings file says, leaving the effect memory alone.
     void tryEffect(const QPoint &mousePos, int animationEffect, int colorMode);
-    // The same at the pointer, found as startAnimationAtPointer finds it.
-    void tryEffectAtPointer(int animationEffect, int colorMode);
+    // Whether the settings let a trigger show anything now.
+    bool animationEnabled() const;
 
     void setClock(Clock clock);
     void setRandomSource(RandomBounded random);
@@ -66,9 +63,6 @@ public:
 
 public slots:
     void startAnimation(const QPoint &mousePos);
-    // Plays at the pointer as the platform tells it: at once on X11; on Wayland once the compositor
-    // has said where the pointer is, or not at all when it says nothing.
-    void startAnimationAtPointer();
     void updateAnimation();
     void loadSettings();
 
@@ -76,8 +70,6 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    bool animationEnabled() const;
-    void atPointer(const std::function<void(const QPoint &)> &then);
     void chooseEffect();
     int freshEffect(int setting) const;
     void play(const QPoint &mousePos);
@@ -115,7 +107,6 @@ private:
     // Opened at the first start and kept: a connection per start cost a millisecond or more of
     // every trigger's latency.
     std::unique_ptr<X11Support::Connection> x11;
-    std::unique_ptr<WaylandSupport::PointerFinder> pointerFinder;
     std::vector<std::unique_ptr<QWidget>> mirrors;
 
     Clock clock;

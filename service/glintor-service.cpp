@@ -2,22 +2,16 @@
 // mouse shake, on a tap of Ctrl alone where that is switched on, or on a Ctrl press that reaches the
 // service.
 
+#include "desktop.h"
 #include "displaycheck.h"
 #include "glintor.h"
 #include "glintorsettings.h"
-#include "globalkeyhandler.h"
-#include "hotkey.h"
-#include "hotkeylistener.h"
-#include "locatebus.h"
 #include "locateinterface.h"
 #include "translationloader.h"
 #include "waylandsupport.h"
 #include "x11support.h"
 
 #include <QApplication>
-#include <QCursor>
-#include <QDBusConnection>
-#include <QDBusError>
 #include <QDebug>
 #include <QFile>
 #include <QSettings>
@@ -31,8 +25,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <thread>
 
 #include <pthread.h>
 #include <sys/socket.h>
@@ -40,14 +32,11 @@
 
 bool g_debugMode = false;
 Glintor *g_glintor = nullptr;
-GlobalKeyHandler *g_keyHandler = nullptr;
 
 namespace {
 
-// The detached hotkey thread outlives main's objects; it hands a press over only while the
-// overlay exists, and main closes this gate before it tears the overlay down.
-std::mutex g_hotkeyGateMutex;
-bool g_hotkeyGateOpen = false;
+// The desktop the service runs on, once picked: a stop stops what it polls.
+Desktop *g_desktop = nullptr;
 
 // Written by the signal handler, read by a QSocketNotifier on the main thread.
 int g_signalSocket[2] = { -1, -1 };
@@ -78,84 +67,11 @@ void printUsage()
                 settingsFile.constData());
 }
 
-void closeHotkeyGate()
-{
-    std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
-    g_hotkeyGateOpen = false;
-}
-
-// Runs on the hotkey thread for a hotkey press or a Ctrl tap: what names it in the debug log. The
-// pointer is read on the main thread, which owns the screens that QCursor::pos() reads.
-void handOverTrigger(Glintor *overlay, const QString &what)
-{
-    std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
-    if (!g_hotkeyGateOpen)
-        return;
-    QMetaObject::invokeMethod(
-        overlay,
-        [overlay, what] {
-            const QPoint position = QCursor::pos();
-            if (g_debugMode)
-                qDebug().noquote() << what << "at position:" << position;
-            overlay->startAnimation(position);
-        },
-        Qt::QueuedConnection);
-}
-
-// Runs on the hotkey thread for each pointer motion; wakes a sleeping shake poll.
-void wakeShakePoll()
-{
-    std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
-    if (!g_hotkeyGateOpen || !g_keyHandler || !g_keyHandler->wakeOnMotion())
-        return;
-    GlobalKeyHandler *keyHandler = g_keyHandler;
-    QMetaObject::invokeMethod(keyHandler, [keyHandler] { keyHandler->resumePolling(); }, Qt::QueuedConnection);
-}
-
-// Runs on the hotkey thread once pointer motion will reach wakeShakePoll.
-void allowShakePollToSleep()
-{
-    std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
-    if (!g_hotkeyGateOpen || !g_keyHandler)
-        return;
-    GlobalKeyHandler *keyHandler = g_keyHandler;
-    QMetaObject::invokeMethod(keyHandler, [keyHandler] { keyHandler->enableRestSleep(); }, Qt::QueuedConnection);
-}
-
 void stopService()
 {
-    if (g_keyHandler)
-        g_keyHandler->shutdown();
+    if (g_desktop)
+        g_desktop->stop();
     QCoreApplication::quit();
-}
-
-// Runs on the hotkey thread once a newer service has taken the display's selection and this one's
-// hotkey connection is closed: this one goes as on SIGTERM.
-void handOverToNewerService()
-{
-    qInfo("Another glintor-service took over this display. Exiting.");
-    std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
-    if (g_hotkeyGateOpen)
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [] { stopService(); }, Qt::QueuedConnection);
-}
-
-// The triggers the hotkey thread serves, read from the settings at start-up. A hotkey the service
-// cannot use falls back to the default; an empty one means the user wants none.
-HotkeyListener::Settings readTriggerSettings()
-{
-    using namespace GlintorSettings;
-    QSettings settings(Organization, Application);
-    HotkeyListener::Settings triggers;
-    triggers.debug = g_debugMode;
-    triggers.ctrlTap = settings.value(Key::EnableCtrlTap, Default::EnableCtrlTap).toBool();
-    const QVariant stored = settings.value(Key::Hotkey);
-    Hotkey::Problem refused = Hotkey::Problem::Accepted;
-    triggers.hotkey = Hotkey::fromSetting(stored, &refused);
-    if (refused != Hotkey::Problem::Accepted)
-        qWarning().noquote() << QStringLiteral("Setting hotkey=%1 is not one combination with Ctrl, Alt or Meta, nor a "
-                                               "function key; using %2")
-                                    .arg(Hotkey::settingText(stored), QLatin1String(Default::Hotkey));
-    return triggers;
 }
 
 // Reacts to a signal that the asynchronous handler has passed through the socket.
@@ -280,45 +196,9 @@ int main(int argc, char *argv[])
     std::_Exit(result);
 }
 
-// Says once what the service can see on a Wayland desktop.
-static void logWaylandLimits()
-{
-    if (WaylandSupport::active()) {
-        qInfo("On Wayland the compositor gives no program the keys or the pointer's motion: the hotkey, the "
-              "shake and the Ctrl tap are off. Bind a key to glintor-locate in the compositor's settings instead");
-    } else if (DisplayCheck::waylandDesktop() == DisplayCheck::WaylandDesktop::NoLayerShell) {
-        qInfo("This Wayland compositor offers no layer-shell: glintor-service runs through XWayland and sees "
-              "the pointer and the keys only while they are over X11 windows");
-    } else if (DisplayCheck::waylandDesktop() == DisplayCheck::WaylandDesktop::LayerShell) {
-        qInfo("Running through XWayland as QT_QPA_PLATFORM chose: glintor-service sees the pointer and the keys "
-              "only while they are over X11 windows");
-    }
-}
-
-// The service on a Wayland compositor with layer-shell: glintor-locate and the bus are its only
-// triggers, and the newest service of the display keeps the bus name. Without the name nothing
-// could ever trigger it: false then, after one line that says why.
-static bool serveWayland(LocateInterface &locateInterface)
-{
-    QObject::connect(&locateInterface, &LocateInterface::nameLost, &locateInterface, [] {
-        qInfo("Another glintor-service took over this display. Exiting.");
-        stopService();
-    });
-    const QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
-        qWarning().noquote() << "No D-Bus session bus (" + bus.lastError().message()
-                + "): on Wayland glintor-locate is this service's only trigger. Exiting.";
-        return false;
-    }
-    if (!locateInterface.registerOn(bus, LocateBus::serviceName(true), LocateInterface::OnLoss::StepAside)) {
-        qWarning("Nothing can trigger this service on Wayland without its bus name. Exiting.");
-        return false;
-    }
-    return true;
-}
-
 // Creates the application and the service's objects, runs the event loop and tears them down
-// in order: key handler, overlay, translator, application.
+// in order: the desktop (with the key handler), the bus interface, the overlay, the translator, the
+// application.
 static int runService(int &argc, char **argv)
 {
     // Every window of the service is a layer surface on Wayland: the overlay and the surfaces that
@@ -345,47 +225,22 @@ static int runService(int &argc, char **argv)
 
     if (g_debugMode)
         qDebug() << "Running service in debug mode";
-    logWaylandLimits();
 
     QSocketNotifier signalNotifier(g_signalSocket[1], QSocketNotifier::Read);
     QObject::connect(&signalNotifier, &QSocketNotifier::activated, &signalNotifier, [] { readSignals(); });
 
     Glintor overlay;
     g_glintor = &overlay;
-
-    // glintor-locate, desktop shortcuts and scripts reach the service over the session bus. It takes
-    // the display's bus name once it is the display's service, so that the name goes with the
-    // selection to the newest service.
+    // glintor-locate, desktop shortcuts and scripts reach the service over the session bus.
     LocateInterface locateInterface(&overlay);
 
-    if (WaylandSupport::active()) {
-        if (!serveWayland(locateInterface))
-            return 1;
-        g_loopTakesSignals = 1;
-        return app.exec();
-    }
-
-    GlobalKeyHandler keyHandler(&overlay);
-    g_keyHandler = &keyHandler;
-    app.installEventFilter(&keyHandler);
-
-    {
-        std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
-        g_hotkeyGateOpen = true;
-    }
-    HotkeyListener::Host host;
-    host.trigger = [overlay = &overlay](const QString &what) { handOverTrigger(overlay, what); };
-    host.pointerMoved = wakeShakePoll;
-    host.motionEventsSelected = allowShakePollToSleep;
-    host.newerServiceTookOver = handOverToNewerService;
-    host.becameDisplaysService = [locate = &locateInterface] {
-        std::lock_guard<std::mutex> lock(g_hotkeyGateMutex);
-        if (g_hotkeyGateOpen)
-            QMetaObject::invokeMethod(
-                locate, [locate] { locate->registerOn(QDBusConnection::sessionBus(), LocateBus::serviceName(false)); },
-                Qt::QueuedConnection);
-    };
-    std::thread([listener = HotkeyListener(readTriggerSettings(), host)]() mutable { listener.run(); }).detach();
+    // Pick the desktop, start its triggers, run.
+    const std::unique_ptr<Desktop> desktop = Desktop::pick(&overlay, &locateInterface, g_debugMode);
+    g_desktop = desktop.get();
+    locateInterface.setDesktop(desktop.get());
+    QObject::connect(desktop.get(), &Desktop::replaced, desktop.get(), [] { stopService(); });
+    if (!desktop->start())
+        return 1;
 
     // From here on a signal waits in the socket for the event loop: said before the line that tells
     // the service runs, so that whoever acts on the line finds its signals handled.
@@ -394,6 +249,6 @@ static int runService(int &argc, char **argv)
         qDebug() << "Glintor服务已启动";
 
     const int result = app.exec();
-    closeHotkeyGate();
+    g_desktop = nullptr;
     return result;
 }

@@ -72,6 +72,17 @@ void GlobalKeyHandler::shutdown()
     shakeTimer->stop();
 }
 
+void GlobalKeyHandler::setPolling(bool on)
+{
+    pollingOn = on;
+    pollSleeping.store(false);
+    restingPolls = 0;
+    if (on && !stopped)
+        shakeTimer->start(ShakePollMs);
+    else
+        shakeTimer->stop();
+}
+
 void GlobalKeyHandler::enableRestSleep()
 {
     restSleepEnabled = true;
@@ -92,7 +103,7 @@ void GlobalKeyHandler::resumePolling()
 {
     restingPolls = 0;
     pollSleeping.store(false);
-    if (!stopped && !shakeTimer->isActive())
+    if (!stopped && pollingOn && !shakeTimer->isActive())
         shakeTimer->start(ShakePollMs);
 }
 
@@ -144,15 +155,34 @@ void GlobalKeyHandler::checkMouseShake()
     }
 
     const QPoint pos = QCursor::pos();
-    const qint64 now = clock();
-    const int dx = pos.x() - lastPos.x();
-    const std::optional<int> alternations = recordShakeMove(shakeHistory, dx, now, shakeDistance, shakeWindowMs);
-    if (alternations && *alternations >= shakeAlternations) {
+    if (const std::optional<int> alternations = shakeAt(pos)) {
         const QPoint shakePos = QCursor::pos();
         qDebug() << "Mouse shake detected (alternations=" << *alternations << ") at position:" << shakePos;
         overlay->startAnimation(shakePos);
-        shakeHistory.clear();
     }
     noteRest(lastPos, pos);
     lastPos = pos;
+}
+
+void GlobalKeyHandler::pointerMoved(const QPoint &position)
+{
+    if (stopped)
+        return;
+    if (enableShake) {
+        if (const std::optional<int> alternations = shakeAt(position)) {
+            qDebug() << "Mouse shake detected (alternations=" << *alternations << ") at position:" << position;
+            overlay->startAnimation(position);
+        }
+    }
+    lastPos = position;
+}
+
+std::optional<int> GlobalKeyHandler::shakeAt(const QPoint &position)
+{
+    const int dx = position.x() - lastPos.x();
+    const std::optional<int> alternations = recordShakeMove(shakeHistory, dx, clock(), shakeDistance, shakeWindowMs);
+    if (!alternations || *alternations < shakeAlternations)
+        return std::nullopt;
+    shakeHistory.clear();
+    return alternations;
 }

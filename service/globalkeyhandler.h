@@ -25,6 +25,12 @@ public:
 
     // Stops the shake poll for good; the key rules stay in force.
     void shutdown();
+    // Stops and starts the shake poll, for a desktop that reports the pointer's motion itself
+    // (pointerMoved) while it can.
+    void setPolling(bool on);
+    // A pointer position the desktop reported as the pointer moved, taken as a poll would take it;
+    // a shake plays at that position.
+    void pointerMoved(const QPoint &position);
 
     void setClock(Clock clock); // seam for tests
 
@@ -43,6 +49,7 @@ public:
     QPoint lastPolledPosition() const { return lastPos; }
     const ShakeHistory &history() const { return shakeHistory; }
     bool isStopped() const { return stopped; }
+    bool shakeEnabled() const { return enableShake; }
 
 signals:
     void openSettings();
@@ -66,9 +73,12 @@ private:
     bool stopped = false;
 
     void noteRest(const QPoint &previous, const QPoint &current);
+    // Adds the move to position to the shake rule; the alternations when they make a shake.
+    std::optional<int> shakeAt(const QPoint &position);
 
     Clock clock;
     bool restSleepEnabled = false;
+    bool pollingOn = true;
     int restingPolls = 0;
     std::atomic<bool> pollSleeping { false };
 };

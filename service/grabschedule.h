@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QtGlobal>
+#include <QDebug>
+#include <QString>
 
 #include <algorithm>
 
@@ -68,3 +69,27 @@ private:
     bool warned = false;
     bool held = false;
 };
+
+// Says in the log what a try of the hotkey's grab has to tell, the same on every desktop. Also
+// without --debug where it matters: users must be able to see why a key does nothing.
+inline void logGrabNote(GrabSchedule::Note note, const QString &hotkey, bool debug)
+{
+    switch (note) {
+    case GrabSchedule::Note::Silent:
+        break;
+    case GrabSchedule::Note::TookOver:
+        if (debug)
+            qDebug() << "Took over from an older glintor-service";
+        break;
+    case GrabSchedule::Note::StillWaiting:
+        qWarning().noquote() << "The glintor-service replaced still holds the hotkey" << hotkey
+                             << "- waiting for it to let go";
+        break;
+    case GrabSchedule::Note::Refused:
+        qWarning().noquote() << "Cannot grab hotkey" << hotkey << "- possibly already grabbed by another application";
+        break;
+    case GrabSchedule::Note::Grabbed:
+        qInfo().noquote() << "The hotkey" << hotkey << "is free now and works";
+        break;
+    }
+}

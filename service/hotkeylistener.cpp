@@ -12,6 +12,9 @@
 
 #include <chrono>
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 namespace {
 
 // The modifiers that tell one combination from another; Num Lock (Mod2) and Caps Lock are not among them.
@@ -50,6 +53,15 @@ public:
 
     // Whether the keyboard has the key at all; keycode 0 would grab every key (AnyKey).
     bool hasKey() const { return keycode != 0; }
+    // Lets go of the combination (nothing happens when it was not held).
+    void release() const
+    {
+        if (!hasKey())
+            return;
+        XUngrabKey(display, int(keycode), hotkey->modifiers, DefaultRootWindow(display));
+        XUngrabKey(display, int(keycode), hotkey->modifiers | NumLockMask, DefaultRootWindow(display));
+        XFlush(display);
+    }
     // Returns false when the server refused it (another client holds the combination).
     bool grab() const
     {
@@ -76,10 +88,7 @@ public:
         const unsigned int moved = X11Support::hotkeyKeycode(display, hotkey->keysym, group);
         if (moved == keycode || moved == 0)
             return false;
-        if (hasKey()) {
-            XUngrabKey(display, int(keycode), hotkey->modifiers, DefaultRootWindow(display));
-            XUngrabKey(display, int(keycode), hotkey->modifiers | NumLockMask, DefaultRootWindow(display));
-        }
+        release();
         keycode = moved;
         down = false;
         return true;
@@ -120,6 +129,32 @@ private:
 
 } // namespace
 
+HotkeyListener::InputSwitch::InputSwitch()
+    : eventFd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
+{
+}
+
+HotkeyListener::InputSwitch::~InputSwitch()
+{
+    if (eventFd >= 0)
+        ::close(eventFd);
+}
+
+void HotkeyListener::InputSwitch::set(bool value)
+{
+    on.store(value);
+    const uint64_t wake = 1;
+    const ssize_t written = ::write(eventFd, &wake, sizeof wake);
+    (void)written;
+}
+
+void HotkeyListener::InputSwitch::drain()
+{
+    uint64_t count = 0;
+    while (::read(eventFd, &count, sizeof count) > 0) {
+    }
+}
+
 HotkeyListener::HotkeyListener(const Settings &triggerSettings, const Host &listenerHost)
     : settings(triggerSettings)
     , host(listenerHost)
@@ -154,12 +189,14 @@ void HotkeyListener::run()
     host.becameDisplaysService();
     bool olderServiceAlive = selection.previousOwnerAlive();
 
-    // With motion events to wake it, the shake poll may sleep while the pointer rests.
     X11Input::InputEvents input;
-    if (input.select(display, settings.ctrlTap))
-        host.motionEventsSelected();
     CtrlTap ctrlTap;
     ctrlTap.setCtrlKeycodes(X11Input::controlKeycodes(display));
+    InputSwitch *const inputSwitch = settings.input.get();
+    bool inputOn = !inputSwitch || inputSwitch->isOn();
+    // With motion events to wake it, the shake poll may sleep while the pointer rests.
+    if (inputOn && input.select(display, settings.ctrlTap))
+        host.motionEventsSelected();
 
     // Logged also without --debug: users must be able to see why a key does nothing.
     HotkeyGrab hotkey(display, settings.hotkey);
@@ -172,34 +209,32 @@ void HotkeyListener::run()
     const QString hotkeyPressed = QStringLiteral("Hotkey %1 pressed").arg(hotkeyText);
 
     for (;;) {
+        if (inputSwitch)
+            inputSwitch->drain();
+        if (inputSwitch && inputSwitch->isOn() != inputOn) {
+            inputOn = !inputOn;
+            if (inputOn) {
+                if (input.select(display, settings.ctrlTap))
+                    host.motionEventsSelected();
+                schedule = GrabSchedule(nowMs(), false);
+            } else {
+                input.deselect();
+                if (schedule.holding())
+                    hotkey.release();
+                ctrlTap = CtrlTap();
+                ctrlTap.setCtrlKeycodes(X11Input::controlKeycodes(display));
+            }
+        }
         int waitMs = -1;
-        if (hotkey.hasKey() && !schedule.holding()) {
+        if (inputOn && hotkey.hasKey() && !schedule.holding()) {
             const qint64 now = nowMs();
             if (schedule.nextAttempt() <= now) {
-                switch (schedule.attempted(hotkey.grab(), now)) {
-                case GrabSchedule::Note::Silent:
-                    break;
-                case GrabSchedule::Note::TookOver:
-                    if (settings.debug)
-                        qDebug() << "Took over from an older glintor-service";
-                    break;
-                case GrabSchedule::Note::StillWaiting:
-                    qWarning().noquote() << "The glintor-service replaced still holds the hotkey" << hotkeyText
-                                         << "- waiting for it to let go";
-                    break;
-                case GrabSchedule::Note::Refused:
-                    qWarning().noquote() << "Cannot grab hotkey" << hotkeyText
-                                         << "- possibly already grabbed by another application";
-                    break;
-                case GrabSchedule::Note::Grabbed:
-                    qInfo().noquote() << "The hotkey" << hotkeyText << "is free now and works";
-                    break;
-                }
+                logGrabNote(schedule.attempted(hotkey.grab(), now), hotkeyText, settings.debug);
                 continue;
             }
             waitMs = int(schedule.nextAttempt() - now);
         }
-        if (!X11Input::waitForEvent(display, waitMs))
+        if (!X11Input::waitForEvent(display, waitMs, inputSwitch ? inputSwitch->wakeFd() : -1))
             continue;
 
         XEvent event;
@@ -258,6 +293,8 @@ void HotkeyListener::run()
             schedule = GrabSchedule(nowMs(), false);
             continue;
         }
+        if (!inputOn)
+            continue;
         if (event.type != KeyPress && event.type != KeyRelease)
             continue;
         // While the hotkey's grab is active the server sends this client's raw key events nowhere but

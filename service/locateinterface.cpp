@@ -1,5 +1,6 @@
 #include "locateinterface.h"
 
+#include "desktop.h"
 #include "glintor.h"
 #include "locatebus.h"
 
@@ -94,12 +95,13 @@ QString LocateInterface::version() const
     return QStringLiteral(GLINTOR_VERSION);
 }
 
-// Called on the main thread, where the bus delivers calls to this object: the pointer is read as
-// the hotkey thread reads it (on Wayland, asked of the compositor), and a call during an animation
-// restarts it as a key press does, so a flood of calls builds no queue of animations.
+// Called on the main thread, where the bus delivers calls to this object: the pointer is found as
+// the desktop finds it for every trigger, and a call during an animation restarts it as a key press
+// does, so a flood of calls builds no queue of animations.
 void LocateInterface::Locate()
 {
-    overlay->startAnimationAtPointer();
+    if (desktop)
+        desktop->playAtPointer();
 }
 
 void LocateInterface::ReloadSettings()
@@ -109,5 +111,6 @@ void LocateInterface::ReloadSettings()
 
 void LocateInterface::TryEffect(int animationEffect, int colorMode)
 {
-    overlay->tryEffectAtPointer(animationEffect, colorMode);
+    if (desktop)
+        desktop->tryAtPointer(animationEffect, colorMode);
 }

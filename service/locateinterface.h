@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+class Desktop;
 class Glintor;
 class QDBusConnection;
 
@@ -17,6 +18,8 @@ class LocateInterface final : public QObject {
 
 public:
     explicit LocateInterface(Glintor *overlay, QObject *parent = nullptr);
+    // The desktop that finds the pointer for Locate() and TryEffect(); until it is set they do nothing.
+    void setDesktop(Desktop *pointerDesktop) { desktop = pointerDesktop; }
 
     // Puts the object on connection and takes busName, from any older service of the display: the
     // newest service answers, as it holds the display's hotkey. A name taken away later, or held by
@@ -48,6 +51,7 @@ private slots:
 
 private:
     Glintor *overlay;
+    Desktop *desktop = nullptr;
     QString ownedName;
     OnLoss onLoss = OnLoss::Wait;
     bool nameMissing = false; // lost, or queued for, and not back yet

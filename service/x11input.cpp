@@ -81,12 +81,12 @@ bool keyboardHeldElsewhere(Display *display)
     return result == AlreadyGrabbed || result == GrabFrozen;
 }
 
-bool waitForEvent(Display *display, int timeoutMs)
+bool waitForEvent(Display *display, int timeoutMs, int wakeFd)
 {
     if (XPending(display) > 0)
         return true;
-    pollfd connection { ConnectionNumber(display), POLLIN, 0 };
-    ::poll(&connection, 1, timeoutMs);
+    pollfd waited[2] = { { ConnectionNumber(display), POLLIN, 0 }, { wakeFd, POLLIN, 0 } };
+    ::poll(waited, wakeFd >= 0 ? 2 : 1, timeoutMs);
     return XPending(display) > 0;
 }
 
@@ -160,6 +160,17 @@ bool InputEvents::select(Display *connection, bool keysAndButtons)
     if (keysAndButtons)
         readScrollAxes();
     return true;
+}
+
+void InputEvents::deselect()
+{
+    if (opcode < 0)
+        return;
+    unsigned char none[XIMaskLen(XI_LASTEVENT)] = {};
+    XIEventMask masks[2] = { { XIAllMasterDevices, int(sizeof(none)), none }, { XIAllDevices, int(sizeof(none)), none } };
+    XISelectEvents(display, DefaultRootWindow(display), masks, 2);
+    XFlush(display);
+    opcode = -1;
 }
 
 void InputEvents::readScrollAxes()

@@ -44,8 +44,8 @@ private:
 };
 
 // Waits up to timeoutMs (-1: for ever) for an event on a connection that only the calling thread
-// reads. Returns whether one is queued.
-bool waitForEvent(Display *display, int timeoutMs);
+// reads, or for wakeFd (if not -1) to become readable. Returns whether an event is queued.
+bool waitForEvent(Display *display, int timeoutMs, int wakeFd = -1);
 
 // Whether another client holds an active grab of the keyboard, as a screen locker does: tries a
 // grab of its own and lets it go at once.
@@ -63,6 +63,8 @@ public:
     // XInput 2.2.
     bool select(Display *display, bool keysAndButtons);
     bool isSelected() const { return opcode >= 0; }
+    // Asks for none of them any more.
+    void deselect();
 
     struct Event {
         enum Kind { Other, Motion, KeyDown, KeyUp, ButtonDown, ButtonUp, Scroll, TouchBegin };

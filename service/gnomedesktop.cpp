@@ -1,0 +1,220 @@
+#include "gnomedesktop.h"
+
+#include "displaycheck.h"
+#include "globalkeyhandler.h"
+#include "shellextension.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
+#include <QDBusVariant>
+#include <QDateTime>
+#include <QDebug>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+
+namespace {
+
+// How long the Shell may take to say where the pointer is before the trigger is dropped.
+constexpr int AnswerMs = 500;
+
+QDBusMessage extensionCall(const QString &method)
+{
+    return QDBusMessage::createMethodCall(QLatin1String(ShellExtension::BusName),
+        QLatin1String(ShellExtension::ObjectPath), QLatin1String(ShellExtension::Interface), method);
+}
+
+qint64 nowMs()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+} // namespace
+
+GnomeDesktop::GnomeDesktop(Glintor *overlay_, LocateInterface *bus_, bool debug_)
+    : X11Desktop(overlay_, bus_, debug_)
+    , watcher(new QDBusServiceWatcher(QLatin1String(ShellExtension::BusName), QDBusConnection::sessionBus(),
+          QDBusServiceWatcher::WatchForOwnerChange, this))
+    , grabRetry(new QTimer(this))
+{
+    grabRetry->setSingleShot(true);
+    connect(grabRetry, &QTimer::timeout, this, &GnomeDesktop::grabHotkey);
+    if (triggers().hotkey)
+        accelerator = Hotkey::shellAccelerator(*triggers().hotkey);
+}
+
+GnomeDesktop::~GnomeDesktop() = default;
+
+bool GnomeDesktop::isGnomeOnWayland()
+{
+    if (DisplayCheck::waylandDesktop() != DisplayCheck::WaylandDesktop::NoLayerShell)
+        return false;
+    const QDBusConnectionInterface *names = QDBusConnection::sessionBus().interface();
+    return names
+        && (names->isServiceRegistered(QLatin1String(ShellExtension::ShellBusName)).value()
+            || names->isServiceRegistered(QLatin1String(ShellExtension::BusName)).value());
+}
+
+bool GnomeDesktop::start()
+{
+    QDBusConnection connection = QDBusConnection::sessionBus();
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &GnomeDesktop::extensionAppeared);
+    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, &GnomeDesktop::extensionGone);
+    // The extension sends these to this service alone.
+    const QString name = QLatin1String(ShellExtension::BusName);
+    const QString path = QLatin1String(ShellExtension::ObjectPath);
+    const QString interface = QLatin1String(ShellExtension::Interface);
+    connection.connect(name, path, interface, QStringLiteral("HotkeyPressed"), this, SLOT(hotkeyPressed()));
+    connection.connect(name, path, interface, QStringLiteral("PointerMoved"), this, SLOT(pointerMoved(int, int)));
+
+    const bool there = connection.interface()->isServiceRegistered(name).value();
+    // Not even for a moment the X11 grab and listener where the Shell will give the keys.
+    readInputFromX11(!there);
+    if (!X11Desktop::start())
+        return false;
+    if (there)
+        extensionAppeared();
+    return true;
+}
+
+void GnomeDesktop::sayWhatIsSeen()
+{
+    if (QDBusConnection::sessionBus().interface()->isServiceRegistered(QLatin1String(ShellExtension::BusName)).value())
+        return;
+    qInfo("GNOME Shell on Wayland shows glintor-service (through XWayland) the pointer and the keys only while "
+          "they are over X11 windows. Glintor's extension for GNOME Shell shows them everywhere: enable it with "
+          "\"gnome-extensions enable %s\" (installed by scripts/run and the package); on Wayland the Shell loads it at "
+          "the next login",
+        ShellExtension::Uuid);
+}
+
+void GnomeDesktop::extensionAppeared()
+{
+    const int seen = ++generation;
+    // A service and an extension of different releases may not understand each other.
+    QDBusMessage get = QDBusMessage::createMethodCall(QLatin1String(ShellExtension::BusName),
+        QLatin1String(ShellExtension::ObjectPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+        QStringLiteral("Get"));
+    get << QLatin1String(ShellExtension::Interface) << QStringLiteral("Version");
+    auto *call = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(get, AnswerMs), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this, [this, seen](QDBusPendingCallWatcher *answered) {
+        answered->deleteLater();
+        const QDBusPendingReply<QDBusVariant> reply = *answered;
+        if (seen != generation)
+            return;
+        const QString version = reply.isError() ? QString() : reply.value().variant().toString();
+        if (version != QLatin1String(GLINTOR_VERSION)) {
+            qWarning().noquote() << QStringLiteral(
+                "Glintor's extension for GNOME Shell is of release %1 and this glintor-service of release %2: they do "
+                "not work together, so the service goes on seeing what XWayland shows it. Install both of one "
+                "release (scripts/run, or the package), then log in again")
+                                        .arg(version.isEmpty() ? QStringLiteral("unknown") : version,
+                                            QLatin1String(GLINTOR_VERSION));
+            readInputFromX11(true);
+            return;
+        }
+        active = true;
+        qInfo("Glintor's extension for GNOME Shell is there: the pointer, its motion and the hotkey come from "
+              "GNOME Shell");
+        if (triggers().ctrlTap)
+            qInfo("The Ctrl tap is off on GNOME, which has its own: Settings, Accessibility, Pointing & Clicking, "
+                  "Locate Pointer");
+        readInputFromX11(false);
+        schedule.emplace(nowMs(), false);
+        grabHotkey();
+        QDBusMessage watch = extensionCall(QStringLiteral("WatchMotion"));
+        watch << keyHandler()->shakeEnabled();
+        QDBusConnection::sessionBus().asyncCall(watch, AnswerMs);
+    });
+}
+
+void GnomeDesktop::extensionGone()
+{
+    ++generation;
+    grabRetry->stop();
+    schedule.reset();
+    if (!active)
+        return;
+    active = false;
+    qInfo("Glintor's extension for GNOME Shell has gone (disabled, or the Shell ended): glintor-service sees the "
+          "pointer and the keys only over X11 windows until it is back");
+    readInputFromX11(true);
+}
+
+void GnomeDesktop::grabHotkey()
+{
+    if (!active || !schedule)
+        return;
+    // No hotkey wanted: the X11 listener has said so already.
+    if (accelerator.isEmpty())
+        return;
+    QDBusMessage grab = extensionCall(QStringLiteral("GrabHotkey"));
+    grab << accelerator;
+    const int seen = generation;
+    auto *call = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(grab, AnswerMs), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this, [this, seen](QDBusPendingCallWatcher *answered) {
+        answered->deleteLater();
+        const QDBusPendingReply<bool> reply = *answered;
+        if (seen != generation || !schedule || reply.isError())
+            return;
+        // A combination the Shell refuses is held by another program, or by the Shell itself: told and
+        // tried again as on X11.
+        const qint64 now = nowMs();
+        logGrabNote(schedule->attempted(reply.value(), now), triggers().hotkey->text, debug);
+        if (!schedule->holding())
+            grabRetry->start(int(qMax<qint64>(0, schedule->nextAttempt() - now)));
+    });
+}
+
+void GnomeDesktop::hotkeyPressed()
+{
+    if (active)
+        playAtPointer(QStringLiteral("Hotkey %1 pressed").arg(triggers().hotkey ? triggers().hotkey->text : QString()));
+}
+
+void GnomeDesktop::pointerMoved(int x, int y)
+{
+    if (active)
+        keyHandler()->pointerMoved(fromShell(QPoint(x, y)));
+}
+
+void GnomeDesktop::findPointer(Found found)
+{
+    if (!active) {
+        X11Desktop::findPointer(std::move(found));
+        return;
+    }
+    // Asked at every trigger: a position kept from before would be wherever the pointer was then.
+    const int seen = generation;
+    auto *call = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(extensionCall(QStringLiteral("GetPointer")), AnswerMs), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this,
+        [this, seen, found = std::move(found)](QDBusPendingCallWatcher *answered) {
+            answered->deleteLater();
+            const QDBusPendingReply<int, int> reply = *answered;
+            if (reply.isError() || seen != generation) {
+                qInfo().noquote() << "GNOME Shell did not say where the pointer is, so nothing is shown:"
+                                  << (reply.isError() ? reply.error().message()
+                                                      : QStringLiteral("its extension went away meanwhile"));
+                return;
+            }
+            found(fromShell(QPoint(reply.argumentAt<0>(), reply.argumentAt<1>())));
+        });
+}
+
+QPoint GnomeDesktop::fromShell(const QPoint &position) const
+{
+    // Qt keeps each screen's origin and divides what lies beyond it by the screen's factor.
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    for (QScreen *screen : screens) {
+        const qreal factor = screen->devicePixelRatio();
+        const QRect logical = screen->geometry();
+        if (QRect(logical.topLeft(), logical.size() * factor).contains(position))
+            return logical.topLeft() + (position - logical.topLeft()) / factor;
+    }
+    return position;
+}
