@@ -1,7 +1,9 @@
-// Glintor's GNOME Shell extension, as built by the project, live in a private headless GNOME Shell
-// with the pointer over a native Wayland window: the pointer's position, the hotkey for the client
-// that grabbed it, motion at most every 20 ms, clients that leave, the extension disabled and
-// enabled, the Shell restarted. The GNOME 45+ flavour, which Debian 12 cannot run, is loaded by gjs.
+// GNOME's Wayland session: Glintor's GNOME Shell extension, as built by the project, live in a
+// private headless GNOME Shell with the pointer over a native Wayland window (the pointer's position,
+// the hotkey for the client that grabbed it, motion at most every 20 ms, clients that leave), and the
+// real glintor-service on it (the rings at the pointer for glintor-locate, the hotkey and a shake, a
+// click through them, a hotkey the Shell refuses, the extension disabled and enabled, the Shell
+// killed and started again). The GNOME 45+ flavour, which Debian 12 cannot run, is loaded by gjs.
 
 #include "gnomeshell.h"
 #include "serviceprocess.h"
@@ -11,13 +13,17 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QtTest>
 
+#include <csignal>
+#include <functional>
 #include <memory>
 
 namespace {
@@ -37,6 +43,27 @@ QElapsedTimer g_clock;
 QString extensionDir(const QString &flavour)
 {
     return QStringLiteral(GLINTOR_SHELL_EXTENSION_DIR "/%1/" GLINTOR_SHELL_EXTENSION_UUID).arg(flavour);
+}
+
+const QString StartedLine = QStringLiteral("Animation started at position: ");
+const QString ThereLine = QStringLiteral("Glintor's extension for GNOME Shell is there");
+
+QString pointText(QPoint point)
+{
+    return QStringLiteral("QPoint(%1,%2)").arg(point.x()).arg(point.y());
+}
+
+// Times the threads of a process were put on a CPU: an idle process adds none.
+qint64 timeslices(qint64 pid)
+{
+    qint64 total = 0;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks + QLatin1Char('/') + task + QStringLiteral("/schedstat"));
+        if (stat.open(QIODevice::ReadOnly))
+            total += stat.readAll().trimmed().split(' ').value(2).toLongLong();
+    }
+    return total;
 }
 
 // Everything is in that the Shell sent before its last answer on this connection.
@@ -126,10 +153,19 @@ private slots:
     void hotkeyForItsClient();
     void motionAtMostEvery20ms();
     void disabledAndEnabled();
+    void servicePlaysAtThePointer();
+    void serviceHotkeyRefused();
+    void serviceFollowsTheExtension();
     void shellRestarted();
 
 private:
     std::unique_ptr<ExtensionClient> client(const QString &name);
+    // The real service on this Shell, once it holds its bus name and has logged ready.
+    std::unique_ptr<ProgramRun> startService(const QString &ready);
+    int locate() const;
+    // The bounds of what a trigger drew around at on the screenshot taken while the service stood
+    // still on a frame. Empty when nothing was drawn.
+    QRect drawnAround(ProgramRun &service, QPoint at, const std::function<bool()> &trigger);
 
     std::unique_ptr<GnomeShell> shell;
     std::unique_ptr<ClickProbe> probe;
@@ -359,10 +395,176 @@ void TestGnomeExtension::disabledAndEnabled()
     QDBusConnection::disconnectFromBus(QStringLiteral("other"));
 }
 
-// The Shell crashes and comes back: the extension is there again, in a new Xwayland perhaps.
+std::unique_ptr<ProgramRun> TestGnomeExtension::startService(const QString &ready)
+{
+    auto run = std::make_unique<ProgramRun>(
+        builtProgram(QStringLiteral("glintor-service")), QStringList { QStringLiteral("--debug") }, shell->environment());
+    const QString name = QStringLiteral("org.glintor.Glintor.x11_") + shell->x11Display().mid(1);
+    const bool held = QTest::qWaitFor(
+        [&] { return shell->connection().interface()->servicePid(name).value() == uint(run->pid()); }, 15000);
+    QTest::qVerify(held && !run->waitForLine(ready, 15000).isEmpty(), "the service is ready",
+        qPrintable(run->lines().join(QLatin1Char('\n'))), __FILE__, __LINE__);
+    return run;
+}
+
+int TestGnomeExtension::locate() const
+{
+    QProcess command;
+    command.setProcessEnvironment(shell->environment());
+    command.setProcessChannelMode(QProcess::ForwardedChannels);
+    command.start(builtProgram(QStringLiteral("glintor-locate")), QStringList());
+    return command.waitForFinished(15000) && command.exitStatus() == QProcess::NormalExit ? command.exitCode() : -1;
+}
+
+QRect TestGnomeExtension::drawnAround(ProgramRun &service, QPoint at, const std::function<bool()> &trigger)
+{
+    // A loaded machine may end the animation before a screenshot: try again.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int before = service.linesContaining(StartedLine + pointText(at)).size();
+        if (!trigger()
+            || !QTest::qWaitFor([&] { return service.linesContaining(StartedLine + pointText(at)).size() > before; }))
+            return QRect();
+        QTest::qWait(20);
+        service.sendSignal(SIGSTOP);
+        const QImage shot = shell->screenshot();
+        QRect drawn;
+        const QRect area = QRect(at - QPoint(170, 170), QSize(341, 341)).intersected(shot.rect());
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                if ((shot.pixel(x, y) & 0xffffff) != (ProbeColor & 0xffffff))
+                    drawn |= QRect(x, y, 1, 1);
+            }
+        }
+        service.sendSignal(SIGCONT);
+        if (drawn.width() > 100)
+            return drawn;
+    }
+    return QRect();
+}
+
+// Over a native Wayland window, where XWayland knows nothing of the pointer and the keys: the rings
+// at the pointer for glintor-locate, the hotkey and a shake, and a click through them.
+void TestGnomeExtension::servicePlaysAtThePointer()
+{
+    QSettings settings(QStringLiteral("Glintor"), QStringLiteral("Settings"));
+    settings.setValue(QStringLiteral("animationEffect"), 1);
+    settings.sync();
+    auto service = startService(ThereLine);
+
+    // A click while the rings play goes to the window below them. (The screenshots below stop the
+    // service on a frame, after which the Shell swallows the next such click: they come last.)
+    QPoint at(400, 300);
+    QVERIFY(shell->movePointer(at));
+    QVERIFY(locate() == 0);
+    QVERIFY(!service->waitForLine(StartedLine + pointText(at)).isEmpty());
+    QVERIFY(shell->click());
+    QCOMPARE(probe->waitForPress(), at);
+    QVERIFY(service->linesContaining(QStringLiteral("Animation finished")).isEmpty());
+
+    at = QPoint(1500, 700);
+    QVERIFY(shell->movePointer(at));
+    QRect drawn = drawnAround(*service, at, [&] { return locate() == 0; });
+    QVERIFY2((drawn.center() - at).manhattanLength() <= 3, qPrintable(pointText(drawn.center())));
+    at = QPoint(500, 600);
+    QVERIFY(shell->movePointer(at));
+    drawn = drawnAround(*service, at, [&] { return shell->keys(CtrlAltM); });
+    QVERIFY2((drawn.center() - at).manhattanLength() <= 3, qPrintable(pointText(drawn.center())));
+    QVERIFY(!service->waitForLine(QStringLiteral("Hotkey Ctrl+Alt+M pressed at position: ") + pointText(at)).isEmpty());
+
+    // A slow swing is no shake; the quick one after it is, where the pointer is.
+    const QString shaken = QStringLiteral("Mouse shake detected");
+    const auto swing = [&](int y, int step, int swings) {
+        for (int i = 0; i < swings; ++i) {
+            if (!shell->movePointer(QPoint(i % 2 ? 600 : 600 + step, y)))
+                return false;
+            QTest::qWait(50);
+        }
+        return true;
+    };
+    // After a pause that lets the moves before leave the shake rule's window.
+    QTest::qWait(800);
+    QVERIFY(swing(500, 20, 20));
+    QVERIFY(shell->movePointer(QPoint(600, 900)));
+    QTest::qWait(800);
+    QVERIFY(swing(900, 200, 6));
+    QVERIFY(!service->waitForLine(shaken).isEmpty());
+    QVERIFY2(service->linesContaining(shaken).size() == 1,
+        qPrintable(service->linesContaining(shaken).join(QLatin1Char('\n'))));
+    QVERIFY2(service->linesContaining(shaken).constFirst().endsWith(QStringLiteral(",900)")),
+        qPrintable(service->linesContaining(shaken).constFirst()));
+
+    // No key of X11's taken, and nothing polled while the pointer rests.
+    QProcess holder;
+    holder.setProcessEnvironment(shell->environment());
+    holder.start(builtProgram(QStringLiteral("hotkeyholder")), QStringList());
+    QVERIFY(holder.waitForReadyRead(10000));
+    QCOMPARE(holder.readLine().trimmed(), QByteArray("grabbed"));
+    holder.kill();
+    holder.waitForFinished(5000);
+    const auto resting = [&] {
+        const QStringList lines = service->lines();
+        return lines.lastIndexOf(QRegularExpression(QStringLiteral("^Animation finished")))
+            > lines.lastIndexOf(QRegularExpression(QRegularExpression::escape(StartedLine)));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(resting(), 10000);
+    // A 20 ms poll would wake it 50 times a second.
+    QTest::qWait(1000);
+    const qint64 before = timeslices(service->pid());
+    QTest::qWait(1000);
+    QVERIFY2(timeslices(service->pid()) - before < 25, qPrintable(QString::number(timeslices(service->pid()) - before)));
+    QVERIFY(service->sendSignal(SIGTERM));
+    QCOMPARE(service->waitForExit(10000), 0);
+}
+
+// As on X11, a combination another program holds is said to be taken, and taken once it is free.
+void TestGnomeExtension::serviceHotkeyRefused()
+{
+    QVERIFY(shell->grabAccelerator(Hotkey));
+    auto service = startService(ThereLine);
+    QVERIFY(!service
+                 ->waitForLine(
+                     QStringLiteral("Cannot grab hotkey Ctrl+Alt+M - possibly already grabbed by another application"))
+                 .isEmpty());
+    QVERIFY(shell->releaseAccelerator() >= 0);
+    QVERIFY(!service->waitForLine(QStringLiteral("The hotkey Ctrl+Alt+M is free now and works")).isEmpty());
+    QVERIFY(shell->movePointer(QPoint(800, 200)));
+    QVERIFY(shell->keys(CtrlAltM));
+    QVERIFY(!service->waitForLine(StartedLine + pointText(QPoint(800, 200))).isEmpty());
+}
+
+// Started without the extension the service says how to enable it and works as through XWayland;
+// it follows the extension as it comes, goes and comes back, never at a position from before.
+void TestGnomeExtension::serviceFollowsTheExtension()
+{
+    const QString uuid = QStringLiteral(GLINTOR_SHELL_EXTENSION_UUID);
+    QVERIFY(shell->setExtensionEnabled(uuid, false));
+    auto service = startService(QStringLiteral("enable it with \"gnome-extensions enable glintor@glintor.org\""));
+    QCOMPARE(locate(), 0);
+    QVERIFY(!service->waitForLine(StartedLine).isEmpty());
+
+    QVERIFY(shell->setExtensionEnabled(uuid, true));
+    QVERIFY(!service->waitForLine(ThereLine).isEmpty());
+    QVERIFY(shell->movePointer(QPoint(1234, 567)));
+    QCOMPARE(locate(), 0);
+    QVERIFY(!service->waitForLine(StartedLine + pointText(QPoint(1234, 567))).isEmpty());
+
+    QVERIFY(shell->setExtensionEnabled(uuid, false));
+    QVERIFY(!service->waitForLine(QStringLiteral("Glintor's extension for GNOME Shell has gone")).isEmpty());
+    QVERIFY(shell->setExtensionEnabled(uuid, true));
+    QTRY_COMPARE_WITH_TIMEOUT(service->linesContaining(ThereLine).size(), 2, 10000);
+    QVERIFY(shell->movePointer(QPoint(222, 333)));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        shell->keys(CtrlAltM) && !service->waitForLine(StartedLine + pointText(QPoint(222, 333)), 500).isEmpty(), 10000);
+    QCOMPARE(service->process().state(), QProcess::Running);
+}
+
+// The Shell crashes and comes back: the extension is there again, in a new Xwayland perhaps. The
+// service, whose X display went with it, ends with the status its unit restarts on, and a new one
+// works on the new Shell.
 void TestGnomeExtension::shellRestarted()
 {
     probe.reset();
+    auto service = startService(ThereLine);
     QVERIFY2(shell->restart(), qPrintable(shell->logTail()));
     qInfo("GNOME Shell ready again in %lld ms, Xwayland on %s", shell->startUpTime(), qPrintable(shell->x11Display()));
     bool ok = false;
@@ -371,6 +573,10 @@ void TestGnomeExtension::shellRestarted()
     QCOMPARE(first->version(), QStringLiteral(GLINTOR_VERSION));
     QVERIFY(shell->movePointer(QPoint(321, 654)));
     QCOMPARE(first->pointer(), QPoint(321, 654));
+    QCOMPARE(service->waitForExit(10000), 75);
+    service = startService(ThereLine);
+    QCOMPARE(locate(), 0);
+    QVERIFY(!service->waitForLine(StartedLine + pointText(QPoint(321, 654))).isEmpty());
 }
 
 int main(int argc, char *argv[])
@@ -378,4 +584,4 @@ int main(int argc, char *argv[])
     return runIsolatedTest<QCoreApplication, TestGnomeExtension>(argc, argv);
 }
 
-#include "tst_gnomeextension.moc"
+#include "tst_gnome.moc"
