@@ -23,10 +23,17 @@
 //   idle     --pid PID --xserver PID --seconds S
 //                                          wakeups and CPU of a resting service and its X server
 //   wayland  --count N --runs R --seconds S [--service PATH] [--pointer-helper PATH] [--log-dir DIR]
+//            [--outputs N --output-size WxH] [--plain-runs N] [--clicks N [--click-probe PATH]]
 //                                          glintor-service as a Wayland client (WAYLAND_DISPLAY, a
-//                                          session bus): glintor-locate's exec to the first ring
-//                                          frame committed, read from WAYLAND_DEBUG=client logs, the
-//                                          log's own cost, surfaces left mapped, wakeups and RSS
+//                                          session bus; N outputs side by side, the pointer resting
+//                                          on the last): glintor-locate's exec to the first ring
+//                                          frame committed, read from WAYLAND_DEBUG=client logs,
+//                                          step by step, how long the finding surfaces stay mapped,
+//                                          the animations played, the log's own cost (services
+//                                          without it: --plain-runs), surfaces left mapped, wakeups
+//                                          and RSS; with --clicks, clicks at random moments 0–80 ms
+//                                          after the calls on a clickprobe window below, and those
+//                                          that did not reach it
 //
 // The overlay is the real Glintor with its real painting. --service names the glintor-service to
 // run (default: the one beside this program); given several times, e.g. an older build's as
@@ -803,57 +810,141 @@ quint32 monotonicMilliseconds()
     return quint32(quint64(now.tv_sec) * 1000u + quint64(now.tv_nsec) / 1000000u);
 }
 
-// One glintor-locate call: when it was started, in both clocks, and what the log tells about it (ms
-// after the exec; -1 when the log has no such line).
+// One glintor-locate call: when it was started, in both clocks, and what the logs tell about it (ms
+// after the exec; -1 when a log has no such line).
 struct LocateCall {
     quint32 wallUs = 0;
     quint32 monotonicMs = 0;
+    double untilMs = 5000; // where its lines end: the next call's exec, at most 5 s on
     double finderMapped = -1; // the first "glintor-pointer" layer surface asked for: the call arrived
-    double pointerEntered = -1; // wl_pointer.enter
+    double finderShown = -1; // the first finding surface's commit after the attach of its buffer
+    double pointerEntered = -1; // wl_pointer.enter on a finding surface
+    double finderGone = -1; // the last shown finding surface destroyed
+    int covers = 0; // finding surfaces asked for
+    int enterBeforeSyncDone = -1; // 1 or 0: the enter came before or after the done of the finder's sync
     double overlayMapped = -1; // the "glintor" layer surface asked for
     double firstFrame = -1; // its first commit with a buffer attached
     double animationStarted = -1; // Qt's "Animation started" line
+    // With a click: the virtual pointer's press request, the press reaching the window below, and
+    // that window's leave and enter while the finding surfaces come and go.
+    double clickSent = -1, clickReceived = -1, probeLeft = -1, probeEntered = -1;
+    bool clickReached = false; // the window printed the press
 };
 
-// Searches the log for the steps of one call, in order, within 5 s of its exec.
+double since(const WaylandLogLine &line, const LocateCall &call)
+{
+    return line.qt ? double(qint32(line.stamp - call.monotonicMs)) : double(qint32(line.stamp - call.wallUs)) / 1000.0;
+}
+
+// The call's first libwayland line from fromMs on that starts with prefix and holds part.
+double firstLine(const std::vector<WaylandLogLine> &log, const LocateCall &call, const QByteArray &prefix,
+    const QByteArray &part, double fromMs = 0)
+{
+    for (const WaylandLogLine &line : log) {
+        const double at = since(line, call);
+        if (!line.qt && at >= fromMs && at < call.untilMs && line.text.startsWith(prefix) && line.text.contains(part))
+            return at;
+    }
+    return -1;
+}
+
+// Searches the service's log for the steps of one call. The finding surfaces live on a connection
+// of their own, whose object ids may repeat Qt's: they are known by their namespace, and their
+// mapping commit is the one the finder sends right after the attach of their buffer.
 void readCall(const std::vector<WaylandLogLine> &log, LocateCall &call)
 {
-    const auto since = [&](const WaylandLogLine &line) {
-        return line.qt ? double(qint32(line.stamp - call.monotonicMs))
-                       : double(qint32(line.stamp - call.wallUs)) / 1000.0;
+    static const QRegularExpression layerSurface(
+        QStringLiteral("get_layer_surface\\(new id (zwlr_layer_surface_v1@\\d+), "
+                       "(wl_surface@\\d+), .*\"(glintor|glintor-pointer)\"\\)$"));
+    static const QRegularExpression syncRequest(
+        QStringLiteral("^-> wl_display@1\\.sync\\(new id (wl_callback@\\d+)\\)$"));
+    struct Cover {
+        QByteArray layer, surface; // "-> zwlr_layer_surface_v1@N", "-> wl_surface@N"
+        bool shown = false, gone = false;
     };
-    static const QRegularExpression overlaySurface(
-        QStringLiteral("get_layer_surface\\(new id zwlr_layer_surface_v1@\\d+, wl_surface@(\\d+), .*\"glintor\"\\)$"));
-    enum { Finder, Enter, Overlay, Attach, Commit, Done } step = Finder;
-    QByteArray surface;
-    for (const WaylandLogLine &line : log) {
-        const double at = since(line);
-        if (at < 0 || at > 5000)
+    std::vector<Cover> covers;
+    QByteArray syncDone; // "wl_callback@N.done("
+    QByteArray overlay;
+    bool overlayAttached = false;
+    for (size_t i = 0; i < log.size(); ++i) {
+        const WaylandLogLine &line = log[i];
+        const QByteArray &text = line.text;
+        const double at = since(line, call);
+        if (at < 0 || at >= call.untilMs)
             continue;
         if (line.qt) {
-            if (call.animationStarted < 0 && line.text.startsWith("Animation started"))
+            if (call.animationStarted < 0 && text.startsWith("Animation started"))
                 call.animationStarted = at;
             continue;
         }
-        if (step == Finder && line.text.contains("get_layer_surface(") && line.text.endsWith("\"glintor-pointer\")")) {
-            call.finderMapped = at;
-            step = Enter;
-        } else if (step == Enter && line.text.startsWith("wl_pointer@") && line.text.contains(".enter(")) {
-            call.pointerEntered = at;
-            step = Overlay;
-        } else if (step == Overlay) {
-            const QRegularExpressionMatch match = overlaySurface.match(QString::fromLatin1(line.text));
-            if (match.hasMatch()) {
-                surface = "wl_surface@" + match.captured(1).toLatin1();
+        if (text.contains("get_layer_surface(")) {
+            const QRegularExpressionMatch made = layerSurface.match(QString::fromLatin1(text));
+            if (!made.hasMatch())
+                continue;
+            const QByteArray surface = "-> " + made.captured(2).toLatin1();
+            if (made.captured(3) == QLatin1String("glintor-pointer")) {
+                // The call's own search only: its surfaces are all asked for before an enter or a drop.
+                if (call.pointerEntered < 0
+                    && std::none_of(covers.begin(), covers.end(), [](const Cover &cover) { return cover.gone; })) {
+                    covers.push_back({ "-> " + made.captured(1).toLatin1(), surface });
+                    if (call.finderMapped < 0)
+                        call.finderMapped = at;
+                }
+            } else if (call.pointerEntered >= 0 && overlay.isEmpty()) {
+                overlay = surface;
                 call.overlayMapped = at;
-                step = Attach;
             }
-        } else if (step == Attach && line.text.startsWith("-> " + surface + ".attach(wl_buffer@")) {
-            step = Commit;
-        } else if (step == Commit && line.text == "-> " + surface + ".commit()") {
-            call.firstFrame = at;
-            step = Done;
+            continue;
         }
+        const auto cover = std::find_if(covers.begin(), covers.end(), [&](const Cover &each) {
+            return !each.gone && (text.startsWith(each.surface + '.') || text.startsWith(each.layer + '.'));
+        });
+        if (cover != covers.end()) {
+            if (!cover->shown && text == cover->surface + ".commit()" && i > 0
+                && log[i - 1].text.startsWith(cover->surface + ".attach(wl_buffer@")) {
+                cover->shown = true;
+                if (call.finderShown < 0)
+                    call.finderShown = at;
+                // Once every surface is shown the finder asks for a sync, right after the last commit.
+                const QRegularExpressionMatch sync = i + 1 < log.size()
+                    ? syncRequest.match(QString::fromLatin1(log[i + 1].text))
+                    : QRegularExpressionMatch();
+                if (sync.hasMatch())
+                    syncDone = sync.captured(1).toLatin1() + ".done(";
+            } else if (text == cover->layer + ".destroy()" || text == cover->surface + ".destroy()") {
+                cover->gone = true;
+                if (cover->shown)
+                    call.finderGone = at;
+            }
+            continue;
+        }
+        if (!syncDone.isEmpty() && call.enterBeforeSyncDone < 0
+            && (text.startsWith(syncDone) || text.startsWith("discarded " + syncDone))) {
+            // The finder drops its sync with the surfaces when the enter comes: libwayland then
+            // discards the done.
+            call.enterBeforeSyncDone = text.startsWith("discarded") || call.pointerEntered >= 0 ? 1 : 0;
+        } else if (call.pointerEntered < 0 && text.startsWith("wl_pointer@") && text.contains(".enter(")) {
+            if (std::any_of(covers.begin(), covers.end(),
+                    [&](const Cover &each) { return text.contains(", " + each.surface.mid(3) + ", "); }))
+                call.pointerEntered = at;
+        } else if (!overlay.isEmpty() && call.firstFrame < 0) {
+            if (text.startsWith(overlay + ".attach(wl_buffer@"))
+                overlayAttached = true;
+            else if (overlayAttached && text == overlay + ".commit()")
+                call.firstFrame = at;
+        }
+    }
+    call.covers = int(covers.size());
+}
+
+// Reads each call's steps from the service's log, each up to the next call's exec.
+void readCalls(const QString &logPath, std::vector<LocateCall> &calls)
+{
+    const std::vector<WaylandLogLine> log = readWaylandLog(logPath);
+    for (size_t i = 0; i < calls.size(); ++i) {
+        if (i + 1 < calls.size())
+            calls[i].untilMs = std::min(5000.0, double(qint32(calls[i + 1].monotonicMs - calls[i].monotonicMs)));
+        readCall(log, calls[i]);
     }
 }
 
@@ -896,12 +987,22 @@ int countInFile(const QString &path, const QByteArray &text)
     return file.open(QIODevice::ReadOnly) ? int(file.readAll().count(text)) : 0;
 }
 
-// Waits until the log holds text count times; the service writes to a file, so that a full pipe can
-// never hold it up, and the timings come from the log's stamps, not from when this loop looks.
-bool waitInFile(const QString &path, const QByteArray &text, int count, int timeoutMs, const QProcess &service)
+// A call ends with its animation, or with the line that says the pointer was not found.
+const QList<QByteArray> CallEnded { "Animation finished", "did not say where the pointer is" };
+
+// Waits until the log holds the texts count times in all; the service writes to a file, so that a
+// full pipe can never hold it up, and the timings come from the log's stamps, not from when this
+// loop looks.
+bool waitInFile(const QString &path, const QList<QByteArray> &texts, int count, int timeoutMs, const QProcess &service)
 {
+    const auto seen = [&] {
+        int total = 0;
+        for (const QByteArray &text : texts)
+            total += countInFile(path, text);
+        return total;
+    };
     QDeadlineTimer deadline(timeoutMs);
-    while (countInFile(path, text) < count) {
+    while (seen() < count) {
         if (deadline.hasExpired() || service.state() == QProcess::NotRunning)
             return false;
         QThread::msleep(10);
@@ -909,8 +1010,7 @@ bool waitInFile(const QString &path, const QByteArray &text, int count, int time
     return true;
 }
 
-bool measureWaylandService(
-    const QString &path, bool debugLog, int count, double restSeconds, const QString &logPath, WaylandRun &run)
+bool startWaylandService(QProcess &service, const QString &path, bool debugLog, const QString &logPath)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_MESSAGE_PATTERN"), QStringLiteral("qt[%{time boot}] %{message}"));
@@ -918,39 +1018,58 @@ bool measureWaylandService(
         environment.insert(QStringLiteral("WAYLAND_DEBUG"), QStringLiteral("client"));
     else
         environment.remove(QStringLiteral("WAYLAND_DEBUG"));
-    QProcess service;
     service.setProcessEnvironment(environment);
     service.setStandardOutputFile(QProcess::nullDevice());
     service.setStandardErrorFile(logPath);
     service.start(path, QStringList());
-    if (!waitInFile(logPath, "Settings loaded", 1, 20000, service)) {
+    if (!waitInFile(logPath, { "Settings loaded" }, 1, 20000, service)) {
         std::fprintf(stderr, "%s did not start on Wayland; its log: %s\n", qPrintable(path), qPrintable(logPath));
         return false;
     }
     // Its bus name is taken right after the overlay is built.
     QThread::sleep(2);
-    const qint64 pid = service.processId();
-    run.idleRss = statusKb(pid, "VmRSS");
+    return true;
+}
 
+// Runs glintor-locate once, calls meanwhile (if any) while it runs, and waits until the service's
+// log shows the call ended: each call meets a service at rest.
+bool locateOnce(const QString &logPath, const QProcess &service, int index, LocateCall &call,
+    const std::function<bool(const QElapsedTimer &sinceExec)> &meanwhile = nullptr)
+{
     static const QByteArray locate = QFile::encodeName(QCoreApplication::applicationDirPath() + "/glintor-locate");
     char *const arguments[] = { const_cast<char *>(locate.constData()), nullptr };
+    QElapsedTimer sinceExec;
+    sinceExec.start();
+    call.monotonicMs = monotonicMilliseconds();
+    call.wallUs = wallClockMicroseconds();
+    pid_t command = -1;
+    if (posix_spawn(&command, locate.constData(), nullptr, nullptr, arguments, environ) != 0)
+        return false;
+    const bool done = !meanwhile || meanwhile(sinceExec);
+    int status = 0;
+    if (::waitpid(command, &status, 0) != command || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || !done) {
+        std::fprintf(stderr, "glintor-locate failed (call %d)\n", index + 1);
+        return false;
+    }
+    if (!waitInFile(logPath, CallEnded, index + 1, 10000, service)) {
+        std::fprintf(stderr, "call %d: nothing ended within 10 s; log: %s\n", index + 1, qPrintable(logPath));
+        return false;
+    }
+    return true;
+}
+
+bool measureWaylandService(
+    const QString &path, bool debugLog, int count, double restSeconds, const QString &logPath, WaylandRun &run)
+{
+    QProcess service;
+    if (!startWaylandService(service, path, debugLog, logPath))
+        return false;
+    const qint64 pid = service.processId();
+    run.idleRss = statusKb(pid, "VmRSS");
     for (int i = 0; i <= count; ++i) {
         LocateCall call;
-        call.monotonicMs = monotonicMilliseconds();
-        call.wallUs = wallClockMicroseconds();
-        pid_t command = -1;
-        if (posix_spawn(&command, locate.constData(), nullptr, nullptr, arguments, environ) != 0)
+        if (!locateOnce(logPath, service, i, call))
             return false;
-        int status = 0;
-        if (::waitpid(command, &status, 0) != command || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            std::fprintf(stderr, "glintor-locate failed (call %d)\n", i + 1);
-            return false;
-        }
-        // Each call meets a service at rest: the animation before it has ended.
-        if (!waitInFile(logPath, "Animation finished", i + 1, 10000, service)) {
-            std::fprintf(stderr, "call %d: no animation ended within 10 s; log: %s\n", i + 1, qPrintable(logPath));
-            return false;
-        }
         run.calls.push_back(call);
         if (i == 10)
             run.rss11 = statusKb(pid, "VmRSS");
@@ -973,10 +1092,86 @@ bool measureWaylandService(
     run.peakRss = statusKb(pid, "VmHWM");
     stopService(service);
 
-    const std::vector<WaylandLogLine> log = readWaylandLog(logPath);
-    for (LocateCall &call : run.calls)
-        readCall(log, call);
-    std::tie(run.leftMapped, run.surfacesMade) = surfacesLeftMapped(log);
+    readCalls(logPath, run.calls);
+    std::tie(run.leftMapped, run.surfacesMade) = surfacesLeftMapped(readWaylandLog(logPath));
+    return true;
+}
+
+// The virtual pointer helper: one command, then its answer once the compositor has handled it.
+bool pointerCommand(QProcess &pointer, const QByteArray &command)
+{
+    pointer.write(command + '\n');
+    pointer.waitForBytesWritten(1000);
+    return pointer.waitForReadyRead(10000) && pointer.readLine().trimmed() == "ok";
+}
+
+// Clicks the clickprobe window under the resting pointer at a random moment 0–80 ms after each
+// glintor-locate's exec (a seeded generator: runs repeat), and records whether the window got the
+// click; a service, the probe and the pointer helper all with WAYLAND_DEBUG=client, read afterwards.
+bool measureClicks(const QString &servicePath, const QString &probePath, QProcess &pointer, const QString &pointerLog,
+    const QPoint &at, int clicks, const QString &logDir, std::vector<LocateCall> &calls)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("WAYLAND_DEBUG"), QStringLiteral("client"));
+    const QString probeLog = logDir + QStringLiteral("/clickprobe.log");
+    QProcess probe;
+    probe.setProcessEnvironment(environment);
+    probe.setStandardErrorFile(probeLog);
+    probe.start(probePath, QStringList());
+    QDeadlineTimer shown(10000);
+    while (!probe.canReadLine() && !shown.hasExpired() && probe.state() != QProcess::NotRunning)
+        probe.waitForReadyRead(100);
+    if (!probe.readLine().startsWith("shown ")) {
+        std::fprintf(stderr, "%s did not show its window; its log: %s\n", qPrintable(probePath), qPrintable(probeLog));
+        return false;
+    }
+    // A window mapped under a resting pointer learns of it at the pointer's next motion.
+    const QByteArray move = QStringLiteral("move %1 %2").arg(at.x()).arg(at.y()).toLatin1();
+    const QByteArray nudge = QStringLiteral("move %1 %2").arg(at.x() + 1).arg(at.y()).toLatin1();
+    if (!pointerCommand(pointer, nudge) || !pointerCommand(pointer, move))
+        return false;
+
+    const QString logPath = logDir + QStringLiteral("/service-clicks.log");
+    QProcess service;
+    if (!startWaylandService(service, servicePath, true, logPath))
+        return false;
+    probe.readAll();
+    QRandomGenerator random(20261207);
+    for (int i = 0; i < clicks; ++i) {
+        const qint64 delayNs = qint64(random.bounded(80001)) * 1000;
+        LocateCall call;
+        const bool ok = locateOnce(logPath, service, i, call, [&](const QElapsedTimer &sinceExec) {
+            const qint64 wait = delayNs - sinceExec.nsecsElapsed();
+            if (wait > 0) {
+                const timespec pause { time_t(wait / 1000000000), long(wait % 1000000000) };
+                ::nanosleep(&pause, nullptr);
+            }
+            return pointerCommand(pointer, "click");
+        });
+        if (!ok)
+            return false;
+        // The press reached the window, if at all, long before the animation ended.
+        while (probe.waitForReadyRead(100)) { }
+        while (probe.canReadLine())
+            call.clickReached = probe.readLine().startsWith("press ") || call.clickReached;
+        calls.push_back(call);
+        QThread::msleep(500);
+    }
+    stopService(service);
+    probe.terminate();
+    probe.waitForFinished(3000);
+
+    readCalls(logPath, calls);
+    const std::vector<WaylandLogLine> sent = readWaylandLog(pointerLog);
+    const std::vector<WaylandLogLine> received = readWaylandLog(probeLog);
+    for (LocateCall &call : calls) {
+        // BTN_LEFT (272) pressed: the helper's request, and the event in the window.
+        call.clickSent = firstLine(sent, call, "-> zwlr_virtual_pointer_v1@", ", 272, 1)");
+        call.clickReceived = firstLine(received, call, "wl_pointer@", ", 272, 1)");
+        call.probeLeft = firstLine(received, call, "wl_pointer@", ".leave(");
+        if (call.probeLeft >= 0)
+            call.probeEntered = firstLine(received, call, "wl_pointer@", ".enter(", call.probeLeft);
+    }
     return true;
 }
 
@@ -987,33 +1182,51 @@ QString msOrNone(const std::vector<double> &values, bool worstToo = false)
     return worstToo ? ms(median(values)) + QStringLiteral(" / ") + ms(worst(values)) : ms(median(values));
 }
 
-int runWayland(const QString &servicePath, const QString &pointerHelper, int count, int runs, double restSeconds,
-    const QString &logDir)
+// The outputs sway was given: count of them side by side, each size (logical pixels).
+struct WaylandLayout {
+    int count = 1;
+    QSize size { 1920, 1080 };
+    QString label() const
+    {
+        const QString one = QStringLiteral("%1×%2").arg(size.width()).arg(size.height());
+        return count == 1 ? one : QStringLiteral("%1 × %2").arg(count).arg(one);
+    }
+};
+
+int runWayland(const QString &servicePath, const QString &pointerHelper, const WaylandLayout &layout, int count,
+    int runs, int plainRuns, double restSeconds, int clicks, const QString &probePath, const QString &logDir)
 {
     if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
         std::fprintf(stderr, "wayland needs a compositor (WAYLAND_DISPLAY) and a session bus\n");
         return 1;
     }
     writeSettings(Effects[1]);
-    // The headless seat has a pointer only while a virtual one is connected; it rests at one place.
+    // The headless seat has a pointer only while a virtual one is connected; it rests at one place,
+    // on the last output. Its requests, the clicks', go to a debug log.
+    const QPoint at((layout.count - 1) * layout.size.width() + 700, 500);
+    const QString pointerLog = logDir + QStringLiteral("/virtualpointer.log");
     QProcess pointer;
-    pointer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    pointer.start(pointerHelper, { QStringLiteral("--extent"), QStringLiteral("1920"), QStringLiteral("1080") });
-    const auto answered = [&pointer](const QByteArray &expected) {
-        return pointer.waitForReadyRead(10000) && pointer.readLine().trimmed() == expected;
-    };
-    if (!pointer.waitForStarted(5000) || !answered("ready")) {
-        std::fprintf(stderr, "the virtual pointer %s did not start\n", qPrintable(pointerHelper));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("WAYLAND_DEBUG"), QStringLiteral("client"));
+    pointer.setProcessEnvironment(environment);
+    pointer.setStandardErrorFile(pointerLog);
+    pointer.start(pointerHelper,
+        { QStringLiteral("--extent"), QString::number(layout.count * layout.size.width()),
+            QString::number(layout.size.height()) });
+    if (!pointer.waitForStarted(5000) || !pointer.waitForReadyRead(10000) || pointer.readLine().trimmed() != "ready") {
+        std::fprintf(stderr, "the virtual pointer %s did not start; its log: %s\n", qPrintable(pointerHelper),
+            qPrintable(pointerLog));
         return 1;
     }
-    pointer.write("move 700 500\n");
-    if (!answered("ok"))
+    if (!pointerCommand(pointer, QStringLiteral("move %1 %2").arg(at.x()).arg(at.y()).toLatin1()))
         return 1;
 
     // Services with and without the debug log take turns, so the log's own cost shows beside them.
     std::vector<WaylandRun> traced, plain;
-    for (int r = 0; r < runs; ++r) {
+    for (int r = 0; r < std::max(runs, plainRuns); ++r) {
         for (const bool debugLog : { true, false }) {
+            if (r >= (debugLog ? runs : plainRuns))
+                continue;
             WaylandRun run;
             const QString logPath
                 = QStringLiteral("%1/service-%2-%3.log").arg(logDir).arg(r + 1).arg(debugLog ? "debug" : "plain");
@@ -1022,6 +1235,9 @@ int runWayland(const QString &servicePath, const QString &pointerHelper, int cou
             (debugLog ? traced : plain).push_back(run);
         }
     }
+    std::vector<LocateCall> clicked;
+    if (clicks > 0 && !measureClicks(servicePath, probePath, pointer, pointerLog, at, clicks, logDir, clicked))
+        return 1;
     pointer.write("quit\n");
     pointer.waitForFinished(3000);
 
@@ -1053,8 +1269,8 @@ int runWayland(const QString &servicePath, const QString &pointerHelper, int cou
     out(QString());
     out(QStringLiteral("| screen | first call after start | warm calls (services × calls) | warm, median / worst |"));
     out(QStringLiteral("|---|---|---|---|"));
-    out(QStringLiteral("| 1920×1080 | %1 | %2 | %3 |")
-            .arg(msOrNone(collect(traced, &LocateCall::firstFrame, true)), calls,
+    out(QStringLiteral("| %1 | %2 | %3 | %4 |")
+            .arg(layout.label(), msOrNone(collect(traced, &LocateCall::firstFrame, true)), calls,
                 msOrNone(collect(traced, &LocateCall::firstFrame, false), true)));
     out(QString());
     out(QStringLiteral("### Where the milliseconds go (medians, from the same log)"));
@@ -1067,9 +1283,10 @@ int runWayland(const QString &servicePath, const QString &pointerHelper, int cou
         double LocateCall::*from;
     };
     const Step table[] = {
-        { "exec → the pointer-finding surface asked for (glintor-locate, the bus call)", &LocateCall::finderMapped,
-            nullptr },
-        { "→ wl_pointer.enter received", &LocateCall::pointerEntered, &LocateCall::finderMapped },
+        { "exec → the finding surfaces asked for (glintor-locate, the bus call)", &LocateCall::finderMapped, nullptr },
+        { "→ the first of them mapped (its commit after the attach of its buffer)", &LocateCall::finderShown,
+            &LocateCall::finderMapped },
+        { "→ wl_pointer.enter received", &LocateCall::pointerEntered, &LocateCall::finderShown },
         { "→ the overlay's layer surface asked for", &LocateCall::overlayMapped, &LocateCall::pointerEntered },
         { "→ its first frame committed", &LocateCall::firstFrame, &LocateCall::overlayMapped },
     };
@@ -1078,55 +1295,147 @@ int runWayland(const QString &servicePath, const QString &pointerHelper, int cou
                 .arg(QString::fromUtf8(step.name), msOrNone(steps(step.field, step.from, true)),
                     msOrNone(steps(step.field, step.from, false))));
     out(QString());
-    out(QStringLiteral(
-        "### The debug log's own cost: exec → \"Animation started\" (Qt's monotonic stamp, 1 ms steps)"));
-    out(QString());
-    out(QStringLiteral("| service's log | services | first call | warm calls, median / worst |"));
-    out(QStringLiteral("|---|---|---|---|"));
-    for (const bool debugLog : { true, false }) {
-        const std::vector<WaylandRun> &set = debugLog ? traced : plain;
-        out(QStringLiteral("| %1 | %2 | %3 | %4 |")
-                .arg(debugLog ? QStringLiteral("WAYLAND_DEBUG=client") : QStringLiteral("none"))
-                .arg(set.size())
-                .arg(msOrNone(collect(set, &LocateCall::animationStarted, true)),
-                    msOrNone(collect(set, &LocateCall::animationStarted, false), true)));
-    }
-    out(QString());
-    out(QStringLiteral("### At rest after the animations, and memory (services without the debug log; surfaces and "
-                       "messages from the debug log)"));
-    out(QString());
-    out(QStringLiteral("| Glintor layer surfaces left mapped | log lines at rest (debug log) | wakeups/s | CPU | RSS idle | "
-                       "RSS after 11 animations | RSS after %1 | peak RSS |")
-            .arg(count + 1));
-    out(QStringLiteral("|---|---|---|---|---|---|---|---|"));
-    std::vector<double> wake, cpu, idle, rss11, rssEnd, peak;
-    for (const WaylandRun &run : plain) {
-        wake.push_back(run.wakeupsPerSecond);
-        cpu.push_back(run.cpuPercent);
-        idle.push_back(run.idleRss);
-        rss11.push_back(run.rss11);
-        rssEnd.push_back(run.rssEnd);
-        peak.push_back(run.peakRss);
-    }
-    int left = 0, made = 0;
-    qint64 messages = 0;
+
+    // Every call of the services with the debug log, the first ones too.
+    std::vector<double> mapped;
+    int locates = 0, played = 0, covers = 0, beforeDone = 0, syncsSeen = 0;
     for (const WaylandRun &run : traced) {
-        left += run.leftMapped;
-        made += run.surfacesMade;
-        messages += run.messagesAtRest;
+        for (const LocateCall &call : run.calls) {
+            ++locates;
+            played += call.animationStarted >= 0;
+            covers = std::max(covers, call.covers);
+            if (call.finderShown >= 0 && call.finderGone >= 0)
+                mapped.push_back(call.finderGone - call.finderShown);
+            syncsSeen += call.enterBeforeSyncDone >= 0;
+            beforeDone += call.enterBeforeSyncDone == 1;
+        }
     }
-    out(QStringLiteral("| %1 of %2 | %3 in %4 × %5 s | %6 | %7 % | %8 | %9 | %10 | %11 |")
-            .arg(left)
-            .arg(made)
-            .arg(messages)
-            .arg(traced.size())
-            .arg(restSeconds)
-            .arg(QString::number(median(wake), 'f', 2))
-            .arg(QString::number(median(cpu), 'f', 3))
-            .arg(megabytesOfKb(qint64(median(idle))))
-            .arg(count >= 10 ? megabytesOfKb(qint64(median(rss11))) : QStringLiteral("–"))
-            .arg(megabytesOfKb(qint64(median(rssEnd))))
-            .arg(megabytesOfKb(qint64(median(peak)))));
+    out(QStringLiteral("### The finding surfaces: mapped from the commit after their buffer's attach to their destroy "
+                       "(all calls, the same log)"));
+    out(QString());
+    out(QStringLiteral(
+        "| screen | locates | animations played | finding surfaces per locate | mapped, median / worst | "
+        "the enter before the sync's done |"));
+    out(QStringLiteral("|---|---|---|---|---|---|"));
+    out(QStringLiteral("| %1 | %2 | %3 of %2 | %4 | %5 | %6 of %7 |")
+            .arg(layout.label())
+            .arg(locates)
+            .arg(played)
+            .arg(covers)
+            .arg(msOrNone(mapped, true))
+            .arg(beforeDone)
+            .arg(syncsSeen));
+
+    if (!plain.empty()) {
+        out(QString());
+        out(QStringLiteral(
+            "### The debug log's own cost: exec → \"Animation started\" (Qt's monotonic stamp, 1 ms steps)"));
+        out(QString());
+        out(QStringLiteral("| service's log | services | first call | warm calls, median / worst |"));
+        out(QStringLiteral("|---|---|---|---|"));
+        for (const bool debugLog : { true, false }) {
+            const std::vector<WaylandRun> &set = debugLog ? traced : plain;
+            out(QStringLiteral("| %1 | %2 | %3 | %4 |")
+                    .arg(debugLog ? QStringLiteral("WAYLAND_DEBUG=client") : QStringLiteral("none"))
+                    .arg(set.size())
+                    .arg(msOrNone(collect(set, &LocateCall::animationStarted, true)),
+                        msOrNone(collect(set, &LocateCall::animationStarted, false), true)));
+        }
+        out(QString());
+        out(QStringLiteral("### At rest after the animations, and memory (services without the debug log; surfaces "
+                           "and messages from the debug log)"));
+        out(QString());
+        out(QStringLiteral(
+            "| Glintor layer surfaces left mapped | log lines at rest (debug log) | wakeups/s | CPU | RSS "
+            "idle | RSS after 11 animations | RSS after %1 | peak RSS |")
+                .arg(count + 1));
+        out(QStringLiteral("|---|---|---|---|---|---|---|---|"));
+        std::vector<double> wake, cpu, idle, rss11, rssEnd, peak;
+        for (const WaylandRun &run : plain) {
+            wake.push_back(run.wakeupsPerSecond);
+            cpu.push_back(run.cpuPercent);
+            idle.push_back(run.idleRss);
+            rss11.push_back(run.rss11);
+            rssEnd.push_back(run.rssEnd);
+            peak.push_back(run.peakRss);
+        }
+        int left = 0, made = 0;
+        qint64 messages = 0;
+        for (const WaylandRun &run : traced) {
+            left += run.leftMapped;
+            made += run.surfacesMade;
+            messages += run.messagesAtRest;
+        }
+        out(QStringLiteral("| %1 of %2 | %3 in %4 × %5 s | %6 | %7 % | %8 | %9 | %10 | %11 |")
+                .arg(left)
+                .arg(made)
+                .arg(messages)
+                .arg(traced.size())
+                .arg(restSeconds)
+                .arg(QString::number(median(wake), 'f', 2))
+                .arg(QString::number(median(cpu), 'f', 3))
+                .arg(megabytesOfKb(qint64(median(idle))))
+                .arg(count >= 10 ? megabytesOfKb(qint64(median(rss11))) : QStringLiteral("–"))
+                .arg(megabytesOfKb(qint64(median(rssEnd))))
+                .arg(megabytesOfKb(qint64(median(peak)))));
+    }
+
+    if (clicked.empty())
+        return 0;
+    // A click is sent "while" something in the stamps of the processes that send and see it: the
+    // compositor's own order may differ by a fraction of a millisecond.
+    const auto within = [](double moment, double from, double to) {
+        return moment >= 0 && from >= 0 && moment >= from && (to < 0 || moment <= to);
+    };
+    int reached = 0, whileMapped = 0, lostWhileMapped = 0, whileAway = 0, lostWhileAway = 0;
+    std::vector<double> delivery, away;
+    QStringList lost;
+    for (const LocateCall &call : clicked) {
+        reached += call.clickReached;
+        const bool mappedThen = within(call.clickSent, call.finderShown, call.finderGone);
+        const bool awayThen = within(call.clickSent, call.probeLeft, call.probeEntered);
+        whileMapped += mappedThen;
+        lostWhileMapped += mappedThen && !call.clickReached;
+        whileAway += awayThen;
+        lostWhileAway += awayThen && !call.clickReached;
+        if (call.clickReached && call.clickSent >= 0 && call.clickReceived >= 0)
+            delivery.push_back(call.clickReceived - call.clickSent);
+        if (call.probeLeft >= 0 && call.probeEntered >= 0)
+            away.push_back(call.probeEntered - call.probeLeft);
+        if (!call.clickReached)
+            lost << QStringLiteral("%1 (%2–%3; %4–%5)")
+                        .arg(call.clickSent, 0, 'f', 2)
+                        .arg(call.finderShown, 0, 'f', 2)
+                        .arg(call.finderGone, 0, 'f', 2)
+                        .arg(call.probeLeft, 0, 'f', 2)
+                        .arg(call.probeEntered, 0, 'f', 2);
+    }
+    out(QString());
+    out(QStringLiteral("### Clicks on a window under the pointer, each at a random moment 0–80 ms after a "
+                       "glintor-locate's exec (service, window and pointer with WAYLAND_DEBUG=client)"));
+    out(QString());
+    out(QStringLiteral("| screen | clicks | reached the window | lost | sent while the finding surfaces were mapped "
+                       "(lost of them) | sent between the window's leave and enter (lost of them) | press request → "
+                       "the window's button event, median / worst | the window's leave → enter, median / worst "
+                       "(locates with a leave) |"));
+    out(QStringLiteral("|---|---|---|---|---|---|---|---|"));
+    out(QStringLiteral("| %1 | %2 | %3 | %4 | %5 (%6) | %7 (%8) | %9 | %10 (%11) |")
+            .arg(layout.label())
+            .arg(clicked.size())
+            .arg(reached)
+            .arg(int(clicked.size()) - reached)
+            .arg(whileMapped)
+            .arg(lostWhileMapped)
+            .arg(whileAway)
+            .arg(lostWhileAway)
+            .arg(msOrNone(delivery, true), msOrNone(away, true))
+            .arg(away.size()));
+    if (!lost.isEmpty()) {
+        out(QString());
+        out(QStringLiteral("Lost clicks, ms after the exec: press sent (finding surfaces mapped–destroyed; the "
+                           "window's leave–enter): ")
+            + lost.join(QStringLiteral(", ")));
+    }
     return 0;
 }
 
@@ -1186,8 +1495,20 @@ int main(int argc, char *argv[])
         QStringLiteral("The virtual pointer program (wayland)."), QStringLiteral("path"));
     const QCommandLineOption logDir(QStringLiteral("log-dir"), QStringLiteral("Where the services' logs go (wayland)."),
         QStringLiteral("dir"), QDir::tempPath());
-    parser.addOptions(
-        { effect, repeat, count, runs, pid, xserver, compositor, seconds, label, service, pointerHelper, logDir });
+    const QCommandLineOption outputs(QStringLiteral("outputs"),
+        QStringLiteral("Outputs side by side from the origin, as sway has them (wayland)."), QStringLiteral("n"),
+        QStringLiteral("1"));
+    const QCommandLineOption outputSize(QStringLiteral("output-size"), QStringLiteral("Each output's size (wayland)."),
+        QStringLiteral("WxH"), QStringLiteral("1920x1080"));
+    const QCommandLineOption plainRuns(QStringLiteral("plain-runs"),
+        QStringLiteral("Services without the debug log (wayland; default: --runs)."), QStringLiteral("n"));
+    const QCommandLineOption clicks(QStringLiteral("clicks"),
+        QStringLiteral("Clicks on a window below during glintor-locate calls (wayland)."), QStringLiteral("n"),
+        QStringLiteral("0"));
+    const QCommandLineOption clickProbe(QStringLiteral("click-probe"),
+        QStringLiteral("The window program that reports its clicks (wayland)."), QStringLiteral("path"));
+    parser.addOptions({ effect, repeat, count, runs, pid, xserver, compositor, seconds, label, service, pointerHelper,
+        logDir, outputs, outputSize, plainRuns, clicks, clickProbe });
     parser.addHelpOption();
     parser.process(app);
 
@@ -1218,11 +1539,21 @@ int main(int argc, char *argv[])
     if (mode == QLatin1String("idle"))
         return runIdle(parser.value(pid).toLongLong(), parser.value(xserver).toLongLong(),
             parser.value(seconds).toDouble(), parser.value(label));
-    if (mode == QLatin1String("wayland"))
+    if (mode == QLatin1String("wayland")) {
+        const auto besideThis = [&](const QCommandLineOption &option, const char *program) {
+            return parser.isSet(option) ? parser.value(option)
+                                        : QCoreApplication::applicationDirPath() + QLatin1Char('/') + program;
+        };
+        const QStringList size = parser.value(outputSize).split(QLatin1Char('x'));
+        WaylandLayout layout;
+        layout.count = std::max(1, parser.value(outputs).toInt());
+        if (size.size() == 2)
+            layout.size = QSize(size[0].toInt(), size[1].toInt());
         return runWayland(serviceBuilds(parser.values(service)).front().path,
-            parser.isSet(pointerHelper) ? parser.value(pointerHelper)
-                                        : QCoreApplication::applicationDirPath() + QStringLiteral("/virtualpointer"),
-            parser.value(count).toInt(), parser.value(runs).toInt(), parser.value(seconds).toDouble(),
+            besideThis(pointerHelper, "virtualpointer"), layout, parser.value(count).toInt(),
+            parser.value(runs).toInt(), parser.value(parser.isSet(plainRuns) ? plainRuns : runs).toInt(),
+            parser.value(seconds).toDouble(), parser.value(clicks).toInt(), besideThis(clickProbe, "clickprobe"),
             parser.value(logDir));
+    }
     parser.showHelp(2);
 }
