@@ -905,12 +905,13 @@ void readCall(const std::vector<WaylandLogLine> &log, LocateCall &call)
                 cover->shown = true;
                 if (call.finderShown < 0)
                     call.finderShown = at;
-                // Once every surface is shown the finder asks for a sync, right after the last commit.
-                const QRegularExpressionMatch sync = i + 1 < log.size()
-                    ? syncRequest.match(QString::fromLatin1(log[i + 1].text))
-                    : QRegularExpressionMatch();
-                if (sync.hasMatch())
-                    syncDone = sync.captured(1).toLatin1() + ".done(";
+                // Once every surface is shown the finder asks for a sync, a few requests after the
+                // last commit (its first try unmaps the surfaces and maps the hand-over first).
+                for (size_t next = i + 1; next < std::min(log.size(), i + 16) && syncDone.isEmpty(); ++next) {
+                    const QRegularExpressionMatch sync = syncRequest.match(QString::fromLatin1(log[next].text));
+                    if (sync.hasMatch())
+                        syncDone = sync.captured(1).toLatin1() + ".done(";
+                }
             } else if (text == cover->layer + ".destroy()" || text == cover->surface + ".destroy()") {
                 cover->gone = true;
                 if (cover->shown)

@@ -7,6 +7,7 @@
 #include <QDebug>
 #include <QElapsedTimer>
 #include <QPoint>
+#include <QSize>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -39,7 +40,7 @@ struct Cover {
     zwlr_layer_surface_v1 *layer = nullptr;
     wp_viewport *viewport = nullptr;
     wl_buffer *buffer = nullptr; // a full-size one of its own where the compositor cannot scale
-    bool shown = false;
+    QSize size; // the output's, once the compositor has configured the surface
 };
 
 // width x height transparent pixels: a new memfd reads as zeros, which ARGB shows as nothing.
@@ -76,6 +77,7 @@ struct PointerFinder::Connection {
     ~Connection()
     {
         drop();
+        dropHandover();
         for (const std::unique_ptr<Output> &output : outputs)
             forget(*output);
         for (auto *proxy : { reinterpret_cast<wl_proxy *>(pointer), reinterpret_cast<wl_proxy *>(seat),
@@ -163,6 +165,7 @@ struct PointerFinder::Connection {
             return QStringLiteral("the seat has no pointer");
         if (outputs.empty())
             return QStringLiteral("there is no output");
+        prepareHandover();
         for (const std::unique_ptr<Output> &output : outputs) {
             Cover cover;
             cover.output = output.get();
@@ -188,6 +191,59 @@ struct PointerFinder::Connection {
 
     bool searching() const { return !covers.empty(); }
 
+    // sway gives the window below the pointer back only at the next map of a surface or the next
+    // pointer event, not when the covers go: a click meanwhile reached nobody. A surface with an
+    // empty input region, configured along with the covers, is mapped as they go, which hands the
+    // pointer back at once; it goes itself a moment later.
+    void prepareHandover()
+    {
+        if (handover.layer)
+            return;
+        handover.surface = wl_compositor_create_surface(compositor);
+        wl_region *nothing = wl_compositor_create_region(compositor);
+        wl_surface_set_input_region(handover.surface, nothing);
+        wl_region_destroy(nothing);
+        handover.layer = zwlr_layer_shell_v1_get_layer_surface(
+            layerShell, handover.surface, nullptr, ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "glintor-handover");
+        zwlr_layer_surface_v1_set_size(handover.layer, 1, 1);
+        zwlr_layer_surface_v1_set_anchor(
+            handover.layer, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT);
+        zwlr_layer_surface_v1_set_exclusive_zone(handover.layer, -1);
+        zwlr_layer_surface_v1_set_keyboard_interactivity(handover.layer, 0);
+        static const zwlr_layer_surface_v1_listener handoverListener = {
+            [](void *data, zwlr_layer_surface_v1 *layer, uint32_t serial, uint32_t, uint32_t) {
+                zwlr_layer_surface_v1_ack_configure(layer, serial);
+                static_cast<Connection *>(data)->handover.size = QSize(1, 1);
+            },
+            [](void *data, zwlr_layer_surface_v1 *) { static_cast<Connection *>(data)->dropHandover(); }
+        };
+        zwlr_layer_surface_v1_add_listener(handover.layer, &handoverListener, this);
+        wl_surface_commit(handover.surface);
+    }
+
+    void handOver()
+    {
+        if (handover.size.isEmpty() || handover.buffer)
+            return;
+        handover.buffer = transparentBuffer(shm, 1, 1);
+        wl_surface_attach(handover.surface, handover.buffer, 0, 0);
+        wl_surface_commit(handover.surface);
+        wl_display_flush(display);
+        QTimer::singleShot(100, finder, [this, mapped = handover.surface] {
+            if (handover.surface != mapped)
+                return;
+            dropHandover();
+            wl_display_flush(display);
+        });
+    }
+
+    void dropHandover()
+    {
+        if (handover.layer)
+            destroy(handover);
+        handover = Cover();
+    }
+
     // Unmaps and destroys the covers at once: a click now would land on them.
     void drop()
     {
@@ -206,7 +262,8 @@ struct PointerFinder::Connection {
     {
         if (cover.viewport)
             wp_viewport_destroy(cover.viewport);
-        zwlr_layer_surface_v1_destroy(cover.layer);
+        if (cover.layer)
+            zwlr_layer_surface_v1_destroy(cover.layer);
         wl_surface_destroy(cover.surface);
         if (cover.buffer)
             wl_buffer_destroy(cover.buffer);
@@ -351,6 +408,8 @@ struct PointerFinder::Connection {
         const QPoint position = cover->output->position + QPoint(wl_fixed_to_int(x), wl_fixed_to_int(y));
         entry = nullptr;
         drop();
+        if (!firstTry)
+            handOver();
         Found found = std::move(finder->whenFound);
         finder->whenFound = nullptr;
         limit->stop();
@@ -365,20 +424,38 @@ struct PointerFinder::Connection {
         zwlr_layer_surface_v1_ack_configure(layer, serial);
         const auto cover = std::find_if(
             self->covers.begin(), self->covers.end(), [&](const Cover &each) { return each.layer == layer; });
-        if (cover == self->covers.end() || cover->shown || width == 0 || height == 0)
+        if (cover == self->covers.end() || !cover->size.isEmpty() || width == 0 || height == 0)
             return;
-        // One pixel scaled to the output by the compositor; a full-size buffer where it cannot scale.
-        if (cover->viewport && self->pixel) {
-            wp_viewport_set_destination(cover->viewport, int32_t(width), int32_t(height));
-            wl_surface_attach(cover->surface, self->pixel, 0, 0);
-        } else {
-            cover->buffer = transparentBuffer(self->shm, int(width), int(height));
-            wl_surface_attach(cover->surface, cover->buffer, 0, 0);
+        cover->size = QSize(int(width), int(height));
+        if (std::none_of(self->covers.begin(), self->covers.end(), [](const Cover &each) { return each.size.isEmpty(); }))
+            self->mapCovers();
+    }
+
+    // Maps every cover at once. On a first try they are unmapped again in the same breath, with the
+    // hand-over mapped: a compositor that sends the pointer's enter as it handles the commit that maps
+    // a surface (sway does) has sent it by then, and no click can land on a cover meanwhile. Where no
+    // enter came, a second try keeps them mapped until it comes.
+    void mapCovers()
+    {
+        for (Cover &cover : covers) {
+            // One pixel scaled to the output by the compositor; a full-size buffer where it cannot scale.
+            if (cover.viewport && pixel) {
+                wp_viewport_set_destination(cover.viewport, cover.size.width(), cover.size.height());
+                wl_surface_attach(cover.surface, pixel, 0, 0);
+            } else {
+                cover.buffer = transparentBuffer(shm, cover.size.width(), cover.size.height());
+                wl_surface_attach(cover.surface, cover.buffer, 0, 0);
+            }
+            wl_surface_commit(cover.surface);
         }
-        wl_surface_commit(cover->surface);
-        cover->shown = true;
-        if (std::all_of(self->covers.begin(), self->covers.end(), [](const Cover &each) { return each.shown; }))
-            self->waitForCompositor();
+        if (firstTry) {
+            for (Cover &cover : covers) {
+                zwlr_layer_surface_v1_destroy(cover.layer);
+                cover.layer = nullptr;
+            }
+            handOver();
+        }
+        waitForCompositor();
     }
 
     static void closed(void *data, zwlr_layer_surface_v1 *layer)
@@ -400,8 +477,19 @@ struct PointerFinder::Connection {
             auto *self = static_cast<Connection *>(data);
             wl_callback_destroy(callback);
             self->sync = nullptr;
-            if (self->searching())
+            if (!self->searching())
+                return;
+            if (!self->firstTry) {
                 self->limit->start();
+                return;
+            }
+            // The first try brought no enter: map new covers and keep them until it comes.
+            self->firstTry = false;
+            self->drop();
+            self->dropHandover();
+            const QString missing = self->showCovers();
+            if (!missing.isEmpty())
+                self->finder->giveUp(missing);
         } };
         sync = wl_display_sync(display);
         wl_callback_add_listener(sync, &doneListener, this);
@@ -421,6 +509,8 @@ struct PointerFinder::Connection {
     wl_buffer *pixel = nullptr;
     std::vector<std::unique_ptr<Output>> outputs;
     std::vector<Cover> covers;
+    Cover handover;
+    bool firstTry = true; // of the search running
     wl_surface *entry = nullptr;
     wl_callback *sync = nullptr;
     QSocketNotifier *notifier = nullptr;
@@ -465,6 +555,7 @@ void PointerFinder::find(Found found)
                            .arg(LimitMs));
         });
     }
+    connection->firstTry = true;
     const QString missing = connection->showCovers();
     if (!missing.isEmpty())
         giveUp(missing);
