@@ -11,4 +11,15 @@ constexpr const char *Interface = "org.glintor.ShellExtension";
 // GNOME Shell itself on the session bus.
 constexpr const char *ShellBusName = "org.gnome.Shell";
 
+// GNOME Shell is the Wayland compositor of this session: the compositor offers no layer-shell, and
+// the Shell (or the extension) is on the session bus.
+bool gnomeOnWayland();
+
+enum class State {
+    Active, // on the bus: the Shell loaded it
+    Installed, // where the Shell finds extensions, but not loaded (not enabled, or not since the login)
+    Missing,
+};
+State state();
+
 } // namespace ShellExtension

@@ -4,6 +4,7 @@
 #include "glintor.h"
 #include "glintorsettings.h"
 #include "hotkey.h"
+#include "shellextension.h"
 #include "locatebus.h"
 #include "x11support.h"
 
@@ -58,6 +59,17 @@ const char *const WaylandInputReason = QT_TRANSLATE_NOOP("GlintorGUI",
 const char *const NoLayerShellNote = QT_TRANSLATE_NOOP("GlintorGUI",
     "这个 Wayland 桌面不提供 layer-shell：Glintor 通过 XWayland 运行，"
     "只有指针和按键在 X11 窗口上时才能看到它们。");
+// GNOME on Wayland: where Glintor's extension for GNOME Shell stands, and what to do about it.
+const char *const ExtensionActiveNote = QT_TRANSLATE_NOOP("GlintorGUI",
+    "GNOME Shell 的 Glintor 扩展已启用：服务从 GNOME Shell 得到指针、指针的移动和快捷键。");
+const char *const ExtensionInstalledNote = QT_TRANSLATE_NOOP("GlintorGUI",
+    "GNOME Shell 的 Glintor 扩展已安装但未启用，服务只在指针和按键位于 X11 窗口上时才能看到它们。"
+    "请运行 gnome-extensions enable glintor@glintor.org，然后重新登录。");
+const char *const ExtensionMissingNote = QT_TRANSLATE_NOOP("GlintorGUI",
+    "没有找到 GNOME Shell 的 Glintor 扩展，服务只在指针和按键位于 X11 窗口上时才能看到它们。"
+    "请用 scripts/run 或 glintor 软件包安装它，运行 gnome-extensions enable glintor@glintor.org，然后重新登录。");
+const char *const GnomeCtrlTapReason = QT_TRANSLATE_NOOP("GlintorGUI",
+    "GNOME 有自己的“定位指针”（设置 → 辅助功能 → 指点与点击），也是按 Ctrl：这一项在此不起作用。");
 
 struct SystemctlRun {
     // True only when systemctl started, ended by itself within the wait and was not killed by a signal:
@@ -300,15 +312,39 @@ void GlintorGUI::showWaylandLimits(QFormLayout *form, QVBoxLayout *mainLayout)
     const DisplayCheck::WaylandDesktop desktop = DisplayCheck::waylandDesktop();
     if (desktop == DisplayCheck::WaylandDesktop::NoCompositor)
         return;
+    // Small like the hints, but not grey: it must not pass for one of the greyed rows. The commands
+    // are there to be copied.
+    const auto explaining = [](const char *source, const QList<const char *> &others = {}) {
+        auto *label = new QLabel(tr(source));
+        label->setStyleSheet(QStringLiteral("QLabel { font-size: 11px; }"));
+        label->setWordWrap(true);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        QStringList texts { QString::fromUtf8(source), label->text() };
+        for (const char *other : others)
+            texts << QString::fromUtf8(other) << tr(other);
+        reserveTwoLines(label, texts);
+        return label;
+    };
+    if (ShellExtension::gnomeOnWayland()) {
+        // Under the service's status line, kept up to date with it; only the Ctrl tap is greyed,
+        // under the reason: GNOME has its own.
+        gnomeNote = explaining(ExtensionMissingNote, { ExtensionActiveNote, ExtensionInstalledNote });
+        gnomeNote->setObjectName(QStringLiteral("gnomeNote"));
+        gnomeNote->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+        mainLayout->insertWidget(mainLayout->indexOf(statusLabel) + 1, gnomeNote);
+        showExtensionState();
+        QLabel *reason = explaining(GnomeCtrlTapReason);
+        reason->setObjectName(QStringLiteral("ctrlTapReason"));
+        int row = 0;
+        QFormLayout::ItemRole role;
+        form->getWidgetPosition(enableCtrlTapCheck, &row, &role);
+        greyOut(form->itemAt(row, role));
+        form->insertRow(row, reason);
+        return;
+    }
     const char *source = desktop == DisplayCheck::WaylandDesktop::LayerShell ? WaylandInputReason : NoLayerShellNote;
-    // Small like the hints, but not grey: it must not pass for one of the greyed rows.
-    auto *label = new QLabel(tr(source));
-    label->setStyleSheet(QStringLiteral("QLabel { font-size: 11px; }"));
-    label->setWordWrap(true);
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // The command is there to be copied into the desktop's shortcut settings.
-    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    reserveTwoLines(label, { QString::fromUtf8(source), label->text() });
+    QLabel *label = explaining(source);
     if (desktop == DisplayCheck::WaylandDesktop::NoLayerShell) {
         label->setObjectName(QStringLiteral("waylandNote"));
         label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
@@ -330,6 +366,23 @@ void GlintorGUI::showWaylandLimits(QFormLayout *form, QVBoxLayout *mainLayout)
             greyOut(form->itemAt(row, part));
     }
     form->insertRow(first, label);
+}
+
+void GlintorGUI::showExtensionState()
+{
+    if (!gnomeNote)
+        return;
+    switch (ShellExtension::state()) {
+    case ShellExtension::State::Active:
+        gnomeNote->setText(tr(ExtensionActiveNote));
+        break;
+    case ShellExtension::State::Installed:
+        gnomeNote->setText(tr(ExtensionInstalledNote));
+        break;
+    case ShellExtension::State::Missing:
+        gnomeNote->setText(tr(ExtensionMissingNote));
+        break;
+    }
 }
 
 void GlintorGUI::setSystemctlTimeout(int milliseconds)
@@ -507,6 +560,7 @@ bool GlintorGUI::doRestartService()
 
 void GlintorGUI::checkServiceStatus()
 {
+    showExtensionState();
     const SystemctlRun run = runSystemctl({ QStringLiteral("is-active"), UnitName }, systemctlTimeoutMs);
     // Only the printed word counts; the text stops at a NUL byte, as a C string would.
     const QString state = run.completed ? QString::fromUtf8(run.output.trimmed().constData()) : QString();

@@ -69,6 +69,9 @@ private:
     // What the desktop keeps from Glintor, said where it matters: on a layer-shell desktop the rows of
     // the triggers the service cannot have are greyed with the reason; without layer-shell a note.
     void showWaylandLimits(QFormLayout *form, QVBoxLayout *mainLayout);
+    // On GNOME's Wayland session: whether Glintor's extension for GNOME Shell is active, installed or
+    // missing, and the command that fixes it. Kept up to date with the service's status.
+    void showExtensionState();
 
     QPushButton *startButton = nullptr;
     QPushButton *stopButton = nullptr;
@@ -84,6 +87,7 @@ private:
     QKeySequenceEdit *hotkeyEdit = nullptr;
     QLabel *hotkeyHint = nullptr;
     QCheckBox *enableCtrlTapCheck = nullptr;
+    QLabel *gnomeNote = nullptr;
     QKeySequence accepted; // what the hotkey field shows, to go back to when a combination is refused
     std::unique_ptr<Glintor> tryOverlay; // made at the first "试一试"
     int systemctlTimeoutMs = SystemctlTimeoutMs;

@@ -3,6 +3,7 @@
 #include "glintor.h"
 #include "gnomedesktop.h"
 #include "layershelldesktop.h"
+#include "shellextension.h"
 #include "waylandsupport.h"
 #include "x11desktop.h"
 
@@ -21,7 +22,7 @@ std::unique_ptr<Desktop> Desktop::pick(Glintor *overlay, LocateInterface *bus, b
 {
     if (WaylandSupport::active())
         return std::make_unique<LayerShellDesktop>(overlay, bus, debug);
-    if (GnomeDesktop::isGnomeOnWayland())
+    if (ShellExtension::gnomeOnWayland())
         return std::make_unique<GnomeDesktop>(overlay, bus, debug);
     return std::make_unique<X11Desktop>(overlay, bus, debug);
 }

@@ -1,6 +1,5 @@
 #include "gnomedesktop.h"
 
-#include "displaycheck.h"
 #include "globalkeyhandler.h"
 #include "shellextension.h"
 
@@ -48,16 +47,6 @@ GnomeDesktop::GnomeDesktop(Glintor *overlay_, LocateInterface *bus_, bool debug_
 }
 
 GnomeDesktop::~GnomeDesktop() = default;
-
-bool GnomeDesktop::isGnomeOnWayland()
-{
-    if (DisplayCheck::waylandDesktop() != DisplayCheck::WaylandDesktop::NoLayerShell)
-        return false;
-    const QDBusConnectionInterface *names = QDBusConnection::sessionBus().interface();
-    return names
-        && (names->isServiceRegistered(QLatin1String(ShellExtension::ShellBusName)).value()
-            || names->isServiceRegistered(QLatin1String(ShellExtension::BusName)).value());
-}
 
 bool GnomeDesktop::start()
 {

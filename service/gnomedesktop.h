@@ -21,10 +21,6 @@ public:
     GnomeDesktop(Glintor *overlay, LocateInterface *bus, bool debug);
     ~GnomeDesktop() override;
 
-    // GNOME Shell is the Wayland compositor of this session: it offers no layer-shell, and the Shell
-    // (or Glintor's extension) is on the session bus.
-    static bool isGnomeOnWayland();
-
     bool start() override;
     void findPointer(Found found) override;
 

@@ -232,6 +232,22 @@ Version %1</translation>
         <translation>Cannot use “%1”: it needs Ctrl, Alt or Meta, or must be an F key</translation>
     </message>
     <message>
+        <source>GNOME Shell 的 Glintor 扩展已启用：服务从 GNOME Shell 得到指针、指针的移动和快捷键。</source>
+        <translation>Glintor&apos;s extension for GNOME Shell is active: the service gets the pointer, its motion and the hotkey from GNOME Shell.</translation>
+    </message>
+    <message>
+        <source>GNOME Shell 的 Glintor 扩展已安装但未启用，服务只在指针和按键位于 X11 窗口上时才能看到它们。请运行 gnome-extensions enable glintor@glintor.org，然后重新登录。</source>
+        <translation>Glintor&apos;s extension for GNOME Shell is installed but not active, so the service sees the pointer and the keys only over X11 windows. Run gnome-extensions enable glintor@glintor.org, then log in again.</translation>
+    </message>
+    <message>
+        <source>没有找到 GNOME Shell 的 Glintor 扩展，服务只在指针和按键位于 X11 窗口上时才能看到它们。请用 scripts/run 或 glintor 软件包安装它，运行 gnome-extensions enable glintor@glintor.org，然后重新登录。</source>
+        <translation>Glintor&apos;s extension for GNOME Shell is missing, so the service sees the pointer and the keys only over X11 windows. Install it (scripts/run, or the glintor package), run gnome-extensions enable glintor@glintor.org, then log in again.</translation>
+    </message>
+    <message>
+        <source>GNOME 有自己的“定位指针”（设置 → 辅助功能 → 指点与点击），也是按 Ctrl：这一项在此不起作用。</source>
+        <translation>GNOME has its own Locate Pointer on Ctrl (Settings, Accessibility, Pointing &amp; Clicking): this one does nothing here.</translation>
+    </message>
+    <message>
         <source>不能用“%1”：这个键盘上没有这个键</source>
         <translation>Cannot use “%1”: this keyboard has no such key</translation>
     </message>

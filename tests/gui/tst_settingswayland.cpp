@@ -11,6 +11,10 @@
 #include "waylandserver.h"
 
 #include <QComboBox>
+#include <QDBusConnectionInterface>
+#include <QDir>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QGroupBox>
@@ -93,17 +97,29 @@ private:
 
 void TestSettingsWayland::desktopDecidesWhatIsGreyed_data()
 {
-    QTest::addColumn<QString>("desktop"); // "sway", "weston" or none (WAYLAND_DISPLAY unset)
+    // "sway", "weston", none (WAYLAND_DISPLAY unset), or GNOME (weston with GNOME Shell's name on the
+    // bus) and where Glintor's extension for it stands: "gnome:missing", "gnome:installed", "gnome:active"
+    QTest::addColumn<QString>("desktop");
     QTest::addColumn<QStringList>("greyedRows"); // by object name or, for form labels, text
-    QTest::addColumn<QString>("line"); // the line that explains, if any: "waylandReason" or "waylandNote"
+    // The line that explains, if any ("waylandReason", "waylandNote", "gnomeNote"), and what it says.
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("says");
 
     QStringList inputRows { "enableShakeCheck", "摇晃距离 (px):", "shakeDistanceSpin", "(范围: 10-1000 px)",
         "摇晃窗口 (ms):", "shakeWindowMsSpin", "(范围: 100-5000 ms)", "所需交替次数:", "shakeAlternationsSpin",
         "(范围: 1-10 次)", "快捷键:", "hotkeyEdit", "clearHotkeyButton", "hotkeyHint", "enableCtrlTapCheck" };
     inputRows.sort();
-    QTest::newRow("sway: the input rows greyed under the reason") << "sway" << inputRows << "waylandReason";
-    QTest::newRow("weston: a note under the status, nothing greyed") << "weston" << QStringList() << "waylandNote";
-    QTest::newRow("no Wayland display: as on X11") << QString() << QStringList() << QString();
+    QTest::newRow("sway: the input rows greyed under the reason") << "sway" << inputRows << "waylandReason"
+                                                                  << "glintor-locate";
+    QTest::newRow("weston: a note under the status, nothing greyed") << "weston" << QStringList() << "waylandNote"
+                                                                     << "XWayland";
+    QTest::newRow("no Wayland display: as on X11") << QString() << QStringList() << QString() << QString();
+    // GNOME has a Ctrl tap of its own; the note says what to do about the extension.
+    const QStringList ctrlTap { "enableCtrlTapCheck" };
+    QTest::newRow("GNOME, the extension missing") << "gnome:missing" << ctrlTap << "gnomeNote" << "scripts/run";
+    QTest::newRow("GNOME, the extension installed")
+        << "gnome:installed" << ctrlTap << "gnomeNote" << "已安装但未启用，服务只在指针和按键位于 X11 窗口上时";
+    QTest::newRow("GNOME, the extension active") << "gnome:active" << ctrlTap << "gnomeNote" << "已启用";
 }
 
 void TestSettingsWayland::desktopDecidesWhatIsGreyed()
@@ -111,9 +127,29 @@ void TestSettingsWayland::desktopDecidesWhatIsGreyed()
     QFETCH(QString, desktop);
     QFETCH(QStringList, greyedRows);
     QFETCH(QString, line);
+    QFETCH(QString, says);
 
     std::unique_ptr<WaylandServer> weston;
-    if (desktop == QLatin1String("weston")) {
+    QTemporaryDir data;
+    QDBusConnection session = QDBusConnection::sessionBus();
+    const QStringList names { "org.gnome.Shell", "org.glintor.ShellExtension" };
+    auto leave = qScopeGuard([&] {
+        for (const QString &name : names)
+            session.unregisterService(name);
+        qunsetenv("XDG_DATA_HOME");
+    });
+    if (desktop.startsWith(QLatin1String("gnome"))) {
+        QVERIFY(session.registerService(names.at(0)));
+        if (desktop.endsWith(QLatin1String("active")))
+            QVERIFY(session.registerService(names.at(1)));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+        if (desktop.endsWith(QLatin1String("installed"))) {
+            QVERIFY(QDir(data.path()).mkpath(QStringLiteral("gnome-shell/extensions/glintor@glintor.org")));
+            QFile metadata(data.filePath(QStringLiteral("gnome-shell/extensions/glintor@glintor.org/metadata.json")));
+            QVERIFY(metadata.open(QIODevice::WriteOnly) && metadata.write("{}") == 2);
+        }
+    }
+    if (desktop == QLatin1String("weston") || desktop.startsWith(QLatin1String("gnome"))) {
         weston = std::make_unique<WaylandServer>(WaylandServer::Kind::Weston);
         QVERIFY2(weston->isRunning(), qPrintable(WaylandServer::missingTools(WaylandServer::Kind::Weston)));
         qputenv("WAYLAND_DISPLAY", QFile::encodeName(weston->waylandDisplay()));
@@ -134,8 +170,11 @@ void TestSettingsWayland::desktopDecidesWhatIsGreyed()
     greyed.sort();
     QCOMPARE(greyed, greyedRows);
     const QList<QLabel *> lines = { window.findChild<QLabel *>(QStringLiteral("waylandReason")),
-        window.findChild<QLabel *>(QStringLiteral("waylandNote")) };
-    QCOMPARE(lines.count(nullptr), line.isEmpty() ? 2 : 1);
+        window.findChild<QLabel *>(QStringLiteral("waylandNote")), window.findChild<QLabel *>(QStringLiteral("gnomeNote")) };
+    QCOMPARE(lines.count(nullptr), line.isEmpty() ? 3 : 2);
+    if (!line.isEmpty())
+        QVERIFY2(namedChild<QLabel>(&window, qPrintable(line))->text().contains(says),
+            qPrintable(namedChild<QLabel>(&window, qPrintable(line))->text()));
     // The reason right above the first greyed row, with the command to copy; the note under the status.
     const auto below = [&](const char *upper, QWidget *lower) {
         return namedChild<QWidget>(&window, upper)->geometry().bottom() < lower->geometry().top();
@@ -146,10 +185,12 @@ void TestSettingsWayland::desktopDecidesWhatIsGreyed()
         QVERIFY(below("enableAnimationCheck", reason)
             && below("waylandReason", namedChild<QWidget>(&window, "enableShakeCheck")));
     }
-    if (QLabel *note = lines.at(1)) {
-        QVERIFY2(note->text().contains(QStringLiteral("XWayland")), qPrintable(note->text()));
-        QVERIFY(below("statusLabel", note) && below("waylandNote", namedChild<QWidget>(&window, "startButton")));
+    for (QLabel *note : { lines.at(1), lines.at(2) }) {
+        if (note)
+            QVERIFY(below("statusLabel", note) && note->geometry().bottom() < namedChild<QWidget>(&window, "startButton")->geometry().top());
     }
+    if (lines.at(2))
+        QVERIFY(below("ctrlTapReason", namedChild<QWidget>(&window, "enableCtrlTapCheck")));
     // Greyed values are still shown and saved as they were: nothing is lost for an X11 session.
     MessageBoxAnswerer answerer;
     namedChild<QPushButton>(&window, "saveButton")->click();
