@@ -2,9 +2,11 @@
 # record and its state, and what both scripts do with them.
 #
 # The record holds one entry per thing that scripts/run made, each ended by a NUL byte so that a path
-# may hold any character: "P" and the prefix first, then "D" for a folder, "F" for a file and "L" for
-# the autostart link, each followed by its absolute path, in the order they were made. Uninstalling
-# removes exactly these, newest first, and never a file or folder that was there before.
+# may hold any character: "P" and the prefix first, then "D" for a folder, "F" for a file, "L" for a
+# link into the prefix (the autostart entry's, the GNOME Shell extension's) and "E" for the GNOME Shell
+# extension that the run enabled, each followed by its absolute path (the extension: its uuid), in the
+# order they were made. Uninstalling removes exactly these, newest first, and never a file or folder
+# that was there before.
 
 # Folders and files are named by absolute paths without symbolic links resolved, as the user wrote
 # them; the prefix need not exist yet.
@@ -13,6 +15,10 @@ record=$prefix/share/glintor/installed-files
 service=$prefix/bin/glintor-service
 autostart_entry=$prefix/etc/xdg/autostart/glintor.desktop
 autostart_link=${XDG_CONFIG_HOME:-$HOME/.config}/autostart/glintor.desktop
+# Glintor's extension for GNOME Shell: in the prefix, and where the Shell looks for a user's own.
+extension_uuid=glintor@glintor.org
+extension_dir=$prefix/share/gnome-shell/extensions/$extension_uuid
+extension_link=${XDG_DATA_HOME:-$HOME/.local/share}/gnome-shell/extensions/$extension_uuid
 state=${XDG_STATE_HOME:-$HOME/.local/state}/glintor
 # A service started directly keeps its PID file and log per prefix, so that two installations never
 # stop or remove each other's. The default prefix keeps the names that were once every prefix's.
@@ -72,4 +78,22 @@ stop_direct_service() {
         fi
         rm -f "$file"
     done
+}
+
+# Whether GNOME Shell would load the extension at the next login: its uuid is among the enabled ones.
+extension_enabled() {
+    gsettings get org.gnome.shell enabled-extensions 2> /dev/null | grep -q "'$extension_uuid'"
+}
+
+# Adds the extension to GNOME Shell's enabled ones, or takes it out (enable|disable). gnome-extensions
+# asks the running Shell; without one, or where it fails, the setting is changed directly.
+switch_extension() {
+    gnome-extensions "$1" "$extension_uuid" > /dev/null 2>&1 && return 0
+    command -v gsettings > /dev/null || return 1
+    local enabled
+    enabled=$(gsettings get org.gnome.shell enabled-extensions 2> /dev/null) || return 1
+    enabled=${enabled#@as }
+    enabled=$(printf '%s' "$enabled" | tr -d "[] " | tr ',' '\n' | grep -v "^'$extension_uuid'\$" | grep -v '^$' || true)
+    [[ "$1" == enable ]] && enabled+=$'\n'"'$extension_uuid'"
+    gsettings set org.gnome.shell enabled-extensions "[$(printf '%s' "$enabled" | grep -v '^$' | paste -sd, -)]"
 }

@@ -156,6 +156,13 @@ void TestRunScripts::runAndUninstall()
     QVERIFY(QDir().mkpath(bin) && QDir().mkpath(cwd));
     QVERIFY(writeFakeSystemctl(bin));
     const QString calls = home.filePath("systemctl.log");
+    // GNOME Shell, and what its extension is enabled with: the run enables the extension it
+    // installs, the uninstall disables it.
+    const QString extensionCalls = home.filePath("gnome-extensions.log");
+    const QString extensionLink = home.filePath(".local/share/gnome-shell/extensions/glintor@glintor.org");
+    QVERIFY(writeScript(bin + "/gnome-shell", "#!/bin/sh\n")
+        && writeScript(bin + "/gsettings", "#!/bin/sh\necho '@as []'\n")
+        && writeScript(bin + "/gnome-extensions", "#!/bin/sh\necho \"$@\" >> \"$FAKE_EXTENSIONS_LOG\"\n"));
     const QString autostartLink = home.filePath("config/autostart/glintor.desktop");
     const QByteArray usersEntry = "[Desktop Entry]\nType=Application\nName=Mine\nExec=true\n";
     const QStringList usersFiles { "bin", "bin/my-tool", "share", "share/applications" };
@@ -168,6 +175,7 @@ void TestRunScripts::runAndUninstall()
     QProcessEnvironment environment = scriptEnvironment(x.environment(), home);
     environment.insert("PATH", bin + ':' + environment.value("PATH"));
     environment.insert("FAKE_SYSTEMCTL_LOG", calls);
+    environment.insert("FAKE_EXTENSIONS_LOG", extensionCalls);
     environment.insert("FAKE_SYSTEMCTL_STATUS", userManager ? "0" : "1");
     if (wayland) {
         // A socket no compositor listens on any more: scripts/run takes it for the session's, and
@@ -201,6 +209,10 @@ void TestRunScripts::runAndUninstall()
     const QString said = QString::fromUtf8(run.out);
 
     QVERIFY(QFileInfo(prefix + "/bin/glintor-service").isExecutable());
+    QCOMPARE(QFileInfo(extensionLink).symLinkTarget(), prefix + "/share/gnome-shell/extensions/glintor@glintor.org");
+    QVERIFY(QFileInfo::exists(extensionLink + "/extension.js"));
+    QCOMPARE(readFile(extensionCalls), QByteArray("enable glintor@glintor.org\n"));
+    QVERIFY2(said.contains("GNOME loads a new extension at the next login"), qPrintable(said));
     if (usersOwnFiles) {
         QCOMPARE(readFile(autostartLink), usersEntry);
         QVERIFY2(said.contains("Left " + autostartLink), qPrintable(said));
@@ -261,6 +273,8 @@ void TestRunScripts::runAndUninstall()
     QVERIFY2(undo.hasMatch(), run.out.constData());
     const CommandResult uninstall = runCommand("bash", { "-c", undo.captured(1) }, 60000, environment, cwd);
     QVERIFY2(uninstall.succeeded(), qPrintable(uninstall.describe()));
+    QVERIFY(!QFileInfo(extensionLink).isSymLink());
+    QVERIFY(readFile(extensionCalls).endsWith("disable glintor@glintor.org\n"));
     if (usersOwnFiles) {
         QCOMPARE(entriesUnder(prefix), usersFiles);
         QCOMPARE(readFile(autostartLink), usersEntry);
