@@ -20,7 +20,9 @@ binding through the service's session bus interface.
 .
 On Wayland desktops whose compositor offers layer-shell (sway, Hyprland,
 labwc, KDE Plasma and others) the service runs as a native Wayland client,
-triggered by glintor-locate bound to a key in the compositor.")
+triggered by glintor-locate bound to a key in the compositor. On GNOME's
+Wayland session the GNOME Shell extension glintor@glintor.org, which the
+package holds, gives the service the pointer, its motion and the hotkey.")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The install scripts see CMAKE_INSTALL_PREFIX=/usr and a DESTDIR, so the unit and the entries name
