@@ -201,8 +201,8 @@ int main(int argc, char *argv[])
 // application.
 static int runService(int &argc, char **argv)
 {
-    // Every window of the service is a layer surface on Wayland: the overlay and the surfaces that
-    // find the pointer.
+    // On Wayland every window of the service is a layer surface: the overlay, on each output it
+    // touches.
     if (DisplayCheck::qtPlatformIsWayland(argc, argv))
         WaylandSupport::useLayerShell();
     g_qtMessageHandler = qInstallMessageHandler(endForRestartOnDisplayLoss);
