@@ -39,6 +39,7 @@
 // run (default: the one beside this program); given several times, e.g. an older build's as
 // before=PATH, the builds take turns run by run and each gets its own row.
 
+#include "benchfigures.h"
 #include "glintor.h"
 #include "glintorsettings.h"
 
@@ -83,6 +84,8 @@
 
 extern char **environ;
 
+using namespace BenchFigures;
+
 namespace {
 
 struct Effect {
@@ -100,27 +103,9 @@ void out(const QString &line)
     std::fflush(stdout);
 }
 
-template <typename T> T median(std::vector<T> values)
-{
-    if (values.empty())
-        return T();
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-template <typename T> T worst(const std::vector<T> &values)
-{
-    return values.empty() ? T() : *std::max_element(values.begin(), values.end());
-}
-
 QString megabytes(qint64 bytes)
 {
     return QString::number(double(bytes) / 1e6, 'f', bytes < 10000000 ? 2 : 1) + QStringLiteral(" MB");
-}
-
-QString ms(double milliseconds)
-{
-    return QString::number(milliseconds, 'f', milliseconds < 10 ? 2 : 1) + QStringLiteral(" ms");
 }
 
 // Runs the event loop until done() holds, checked whenever the loop is about to sleep, or until
@@ -280,32 +265,6 @@ int runPaint(const Effect &effect, int repeat)
 }
 
 // ---- cpu ----
-
-qint64 cpuNanoseconds(qint64 pid)
-{
-    if (pid <= 0)
-        return 0;
-    qint64 total = 0;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile file(tasks.filePath(task + QStringLiteral("/schedstat")));
-        if (file.open(QIODevice::ReadOnly))
-            total += file.readAll().split(' ').value(0).toLongLong();
-    }
-    return total;
-}
-
-qint64 wakeups(qint64 pid)
-{
-    qint64 total = 0;
-    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
-    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile file(tasks.filePath(task + QStringLiteral("/schedstat")));
-        if (file.open(QIODevice::ReadOnly))
-            total += file.readAll().trimmed().split(' ').value(2).toLongLong();
-    }
-    return total;
-}
 
 // Waits until the X server has handled what this process sent, and until it has rested a moment,
 // so that an animation's cost is all counted in its own sample.
@@ -516,24 +475,6 @@ int runStartup(const std::vector<ServiceBuild> &builds, int runs)
                 .arg(ms(median(times[b])))
                 .arg(ms(worst(times[b]))));
     return 0;
-}
-
-qint64 statusKb(qint64 pid, const char *field)
-{
-    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray &line : file.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-QString megabytesOfKb(qint64 kb)
-{
-    return QString::number(kb / 1024.0, 'f', 1) + QStringLiteral(" MB");
 }
 
 // ---- keypress ----

@@ -1,0 +1,79 @@
+#pragma once
+
+// What the benchmarks read of a process in /proc and how they print it, shared by glintor-bench and
+// glintor-gnome-bench.
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QString>
+
+#include <algorithm>
+#include <vector>
+
+namespace BenchFigures {
+
+template <typename T> T median(std::vector<T> values)
+{
+    if (values.empty())
+        return T();
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+template <typename T> T worst(const std::vector<T> &values)
+{
+    return values.empty() ? T() : *std::max_element(values.begin(), values.end());
+}
+
+inline QString ms(double milliseconds)
+{
+    return QString::number(milliseconds, 'f', milliseconds < 10 ? 2 : 1) + QStringLiteral(" ms");
+}
+
+inline QString megabytesOfKb(qint64 kb)
+{
+    return QString::number(kb / 1024.0, 'f', 1) + QStringLiteral(" MB");
+}
+
+// Field column of every thread's schedstat, added up: 0 is nanoseconds on a CPU, 2 the times a
+// thread was put on one (its wakeups).
+inline qint64 schedstat(qint64 pid, int column)
+{
+    if (pid <= 0)
+        return 0;
+    qint64 total = 0;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(tasks.filePath(task + QStringLiteral("/schedstat")));
+        if (file.open(QIODevice::ReadOnly))
+            total += file.readAll().trimmed().split(' ').value(column).toLongLong();
+    }
+    return total;
+}
+
+inline qint64 cpuNanoseconds(qint64 pid)
+{
+    return schedstat(pid, 0);
+}
+
+inline qint64 wakeups(qint64 pid)
+{
+    return schedstat(pid, 2);
+}
+
+// A field of /proc/PID/status in kB (VmRSS, VmHWM); -1 when there is none.
+inline qint64 statusKb(qint64 pid, const char *field)
+{
+    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+} // namespace BenchFigures
