@@ -40,6 +40,8 @@ public:
     bool isReady() const;
     // Milliseconds from starting the Shell until it was ready, for the last start.
     qint64 startUpTime() const { return startUpMs; }
+    // The Shell's process (the benchmarks read its CPU time).
+    qint64 processId() const { return shell.processId(); }
     QString waylandDisplay() const { return runtimePath + QStringLiteral("/glintor-gnome"); }
     QString x11Display() const { return xDisplay; }
     QString xauthority() const { return xAuthority; }
