@@ -352,6 +352,8 @@ int main(int argc, char *argv[])
 {
     // Each watch reads its X server on a thread of its own.
     XInitThreads();
+    // A reader that went away must not end this before the Shell and the servers are stopped.
+    std::signal(SIGPIPE, SIG_IGN);
     // Settings of this run only, never the user's; the services inherit them.
     QTemporaryDir configHome;
     if (!configHome.isValid())
