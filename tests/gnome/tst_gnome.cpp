@@ -457,9 +457,22 @@ void TestGnomeExtension::servicePlaysAtThePointer()
     QVERIFY(shell->movePointer(at));
     QVERIFY(locate() == 0);
     QVERIFY(!service->waitForLine(StartedLine + pointText(at)).isEmpty());
+    // Once the Shell has drawn the rings: a click in the moment before can go to XWayland, and so to
+    // no window (1 run in 6 under load).
+    QTest::qWait(100);
     QVERIFY(shell->click());
-    QCOMPARE(probe->waitForPress(), at);
     QVERIFY(service->linesContaining(QStringLiteral("Animation finished")).isEmpty());
+    // The Shell handles it after any pause of its own.
+    QCOMPARE(probe->waitForPress(15000), at);
+    // A Shell that pauses answers late, and still says where the pointer is.
+    at = QPoint(700, 400);
+    QVERIFY(shell->movePointer(at));
+    ::kill(pid_t(shell->processId()), SIGSTOP);
+    const int called = locate();
+    QTest::qWait(1500);
+    ::kill(pid_t(shell->processId()), SIGCONT);
+    QCOMPARE(called, 0);
+    QVERIFY(!service->waitForLine(StartedLine + pointText(at)).isEmpty());
 
     at = QPoint(1500, 700);
     QVERIFY(shell->movePointer(at));
