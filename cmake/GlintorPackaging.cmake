@@ -36,11 +36,15 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT) # glintor_<version>_<arch>.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION x11)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${GLINTOR_MAINTAINER}")
-# dpkg-shlibdeps finds the Qt 5 and X11 libraries the programs link against.
+# dpkg-shlibdeps finds the Qt and X11 libraries the programs link against, as this release names them.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Plugins, which no program links: Qt's Wayland platform and its layer-shell integration, on which
 # the service runs on Wayland desktops.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qtwayland5, layer-shell-qt")
+if(QT_MAJOR_VERSION EQUAL 5)
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qtwayland5, layer-shell-qt")
+else()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland, layer-shell-qt")
+endif()
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 # The autostart entry is the package's one file under /etc: a configuration file to dpkg.

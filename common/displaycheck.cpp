@@ -30,7 +30,7 @@ bool qtPluginInstalled(const QString &kind, const QString &pattern)
 {
     QStringList pluginFolders
         = QString::fromLocal8Bit(qgetenv("QT_PLUGIN_PATH")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
-    pluginFolders << QLibraryInfo::location(QLibraryInfo::PluginsPath);
+    pluginFolders << qtPluginsFolder();
     for (const QString &folder : pluginFolders) {
         if (!QDir(folder + QLatin1Char('/') + kind).entryList({ pattern }, QDir::Files).isEmpty())
             return true;
@@ -135,6 +135,15 @@ WaylandDesktop waylandDesktop()
         askedName = name;
     }
     return desktop;
+}
+
+QString qtPluginsFolder()
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return QLibraryInfo::path(QLibraryInfo::PluginsPath);
+#else
+    return QLibraryInfo::location(QLibraryInfo::PluginsPath);
+#endif
 }
 
 bool qtPlatformIsWayland(int argc, char *argv[])

@@ -2,6 +2,8 @@
 
 #include <string>
 
+class QString;
+
 // What both programs check before they create their QApplication: Qt aborts with a core dump when
 // its platform cannot reach a display, which under systemd means a restart loop. Checked first, a
 // missing or stale display ends the program with one clear line instead.
@@ -43,5 +45,8 @@ void forgetPlatformChoice();
 // Whether Qt is about to start on its Wayland platform: -platform or QT_QPA_PLATFORM say so,
 // whether the user or problem() chose it.
 bool qtPlatformIsWayland(int argc, char *argv[]);
+
+// The folder of Qt's own plugins.
+QString qtPluginsFolder();
 
 } // namespace DisplayCheck

@@ -55,7 +55,10 @@ void placeOverlay(QWindow *window, const QRect &rect, QScreen *output)
     // -1: the margins count from the output's edge, not from the edge of a panel's zone.
     layer->setExclusiveZone(-1);
     layer->setAnchors(Layer::Anchors(Layer::AnchorTop) | Layer::AnchorLeft);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Plasma 6's layer-shell-qt (the Qt 6 one) takes the output from the window's screen by itself.
     layer->setDesiredOutput(output);
+#endif
     layer->setScope(QStringLiteral("glintor"));
     const QPoint topLeft = rect.topLeft() - output->geometry().topLeft();
     layer->setMargins(QMargins(topLeft.x(), topLeft.y(), 0, 0));

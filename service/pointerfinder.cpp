@@ -365,11 +365,21 @@ struct PointerFinder::Connection {
         const bool hasPointer = capabilities & WL_SEAT_CAPABILITY_POINTER;
         if (hasPointer && !self->pointer) {
             self->pointer = wl_seat_get_pointer(seat);
-            static const wl_pointer_listener pointerListener = { entered, left, moved,
-                ignore<wl_pointer *, uint32_t, uint32_t, uint32_t, uint32_t>,
-                ignore<wl_pointer *, uint32_t, uint32_t, wl_fixed_t>, ignore<wl_pointer *>,
-                ignore<wl_pointer *, uint32_t>, ignore<wl_pointer *, uint32_t, uint32_t>,
-                ignore<wl_pointer *, uint32_t, int32_t>, ignore<wl_pointer *, uint32_t, int32_t> };
+            // Member by member: newer libwayland adds events of later seat versions, which a
+            // version 5 seat never sends.
+            static const wl_pointer_listener pointerListener = [] {
+                wl_pointer_listener listener {};
+                listener.enter = entered;
+                listener.leave = left;
+                listener.motion = moved;
+                listener.button = ignore<wl_pointer *, uint32_t, uint32_t, uint32_t, uint32_t>;
+                listener.axis = ignore<wl_pointer *, uint32_t, uint32_t, wl_fixed_t>;
+                listener.frame = ignore<wl_pointer *>;
+                listener.axis_source = ignore<wl_pointer *, uint32_t>;
+                listener.axis_stop = ignore<wl_pointer *, uint32_t, uint32_t>;
+                listener.axis_discrete = ignore<wl_pointer *, uint32_t, int32_t>;
+                return listener;
+            }();
             wl_pointer_add_listener(self->pointer, &pointerListener, self);
         } else if (!hasPointer && self->pointer) {
             if (wl_pointer_get_version(self->pointer) >= WL_POINTER_RELEASE_SINCE_VERSION)

@@ -17,6 +17,7 @@
 #include <QTranslator>
 
 #include <memory>
+#include <utility>
 
 // Catalogues to put into "./translations": file name => test catalogue it is a copy of.
 using Catalogues = QMap<QString, QString>;
@@ -254,7 +255,7 @@ void TestTranslations::englishMessageBoxes()
     QVERIFY(QMetaObject::invokeMethod(&window, slot.constData()));
 
     QStringList shownTitles;
-    for (const ShownBox &box : qAsConst(answerer.boxes)) {
+    for (const ShownBox &box : std::as_const(answerer.boxes)) {
         shownTitles << box.title;
         QVERIFY2(!hasChinese(box.text), qPrintable(QStringLiteral("untranslated: ") + box.text));
     }

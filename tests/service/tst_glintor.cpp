@@ -15,6 +15,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -33,7 +34,7 @@ void keepDebugLine(QtMsgType type, const QMessageLogContext &context, const QStr
 int linesStartingWith(const QString &prefix)
 {
     int count = 0;
-    for (const QString &line : qAsConst(g_debugLines))
+    for (const QString &line : std::as_const(g_debugLines))
         count += line.startsWith(prefix) ? 1 : 0;
     return count;
 }
@@ -780,7 +781,7 @@ void TestGlintor::ringPixels()
 
     const QImage frame = frameOf(overlay);
     const QPoint centre = ringCentre(overlay, pointer);
-    for (const PixelProbe &probe : qAsConst(probes)) {
+    for (const PixelProbe &probe : std::as_const(probes)) {
         const QRgb pixel = frame.pixel(centre + probe.offset);
         const QRgb expected = qPremultiply(probe.colour.rgba());
         const int worst = qMax(qMax(qAbs(qAlpha(pixel) - qAlpha(expected)), qAbs(qRed(pixel) - qRed(expected))),
@@ -915,7 +916,7 @@ void TestGlintor::particleShape()
         overlay.render(&painter, QPoint(), QRegion(source));
     }
 
-    for (const RadialProbe &probe : qAsConst(probes)) {
+    for (const RadialProbe &probe : std::as_const(probes)) {
         const double angle = probe.angleDegrees * 3.141592653589793 / 180.0;
         const QPointF at = particle.position + QPointF(std::cos(angle), std::sin(angle)) * probe.distance;
         const QPoint pixel(qFloor((at.x() - source.x()) * Scale), qFloor((at.y() - source.y()) * Scale));
@@ -1078,7 +1079,7 @@ void TestGlintor::repaintCoversOnlyAnimationSquare()
     const QPoint centre = ringCentre(overlay, pointer);
     QVERIFY(square.contains(QRect(centre - QPoint(157, 157), centre + QPoint(157, 157))));
 
-    for (const QRegion &region : qAsConst(recorder.regions)) {
+    for (const QRegion &region : std::as_const(recorder.regions)) {
         QVERIFY2(square.contains(region.boundingRect()), qPrintable(QStringLiteral("repainted (%1, %2, %3 x %4)")
                                                                         .arg(region.boundingRect().x())
                                                                         .arg(region.boundingRect().y())

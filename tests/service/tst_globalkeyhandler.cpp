@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -35,7 +36,7 @@ int logCount(const QString &text)
 bool logHasInOrder(const QStringList &texts)
 {
     int next = 0;
-    for (const QString &line : qAsConst(g_log)) {
+    for (const QString &line : std::as_const(g_log)) {
         if (next < texts.size() && line.contains(texts.at(next)))
             ++next;
     }

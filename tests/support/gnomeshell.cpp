@@ -16,6 +16,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <utility>
 #include <csignal>
 #include <functional>
 #include <unistd.h>
@@ -134,7 +135,7 @@ GnomeShell::GnomeShell(const QStringList &extensionDirs)
     // Settings through the private dconf: the extensions; no animations (the overview's included);
     // no hot corner, which would open the overview when a test moves the pointer to 0, 0.
     QStringList quoted;
-    for (const QString &uuid : qAsConst(uuids))
+    for (const QString &uuid : std::as_const(uuids))
         quoted << QLatin1Char('\'') + uuid + QLatin1Char('\'');
     const QStringList settings[] = {
         { QStringLiteral("org.gnome.shell"), QStringLiteral("enabled-extensions"),
@@ -282,7 +283,7 @@ bool GnomeShell::waitUntilReady()
             return answers;
         }))
         return false;
-    for (const QString &uuid : qAsConst(uuids)) {
+    for (const QString &uuid : std::as_const(uuids)) {
         QString error;
         ExtensionState state = Unknown;
         if (!waitFor("extension enabled", [&] {

@@ -523,6 +523,6 @@ QString ClickProbe::waitForLine(const QString &prefix, int timeoutMs)
         }
         if (timer.elapsed() >= timeoutMs || probe.state() == QProcess::NotRunning)
             return QString();
-        probe.waitForReadyRead(int(qBound<qint64>(1, timeoutMs - timer.elapsed(), 100)));
+        probe.waitForReadyRead(int(qBound(qint64(1), timeoutMs - timer.elapsed(), qint64(100))));
     }
 }

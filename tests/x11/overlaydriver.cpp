@@ -49,7 +49,12 @@ protected:
     }
     void mousePressEvent(QMouseEvent *event) override
     {
-        qInfo("target pressed at %d %d", event->globalPos().x(), event->globalPos().y());
+        #if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        const QPoint at = event->globalPosition().toPoint();
+#else
+        const QPoint at = event->globalPos();
+#endif
+        qInfo("target pressed at %d %d", at.x(), at.y());
     }
 
 private:

@@ -5,12 +5,12 @@
 #include "testmain.h"
 #include "xserver.h"
 
+#include "displaycheck.h"
 #include "glintorsettings.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QLibraryInfo>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -193,7 +193,7 @@ void TestServiceProcess::noDisplay()
 void TestServiceProcess::waylandWithoutQtPlugin()
 {
     const bool pluginInstalled
-        = !QDir(QLibraryInfo::location(QLibraryInfo::PluginsPath) + QStringLiteral("/platforms"))
+        = !QDir(DisplayCheck::qtPluginsFolder() + QStringLiteral("/platforms"))
                .entryList({ QStringLiteral("libqwayland*.so") }, QDir::Files)
                .isEmpty();
 
