@@ -112,6 +112,21 @@ void choosePlatform(const char *platform)
     g_platformChosen = true;
 }
 
+// Whether problem() switched Qt 6's scaling by the X server's DPI off.
+bool g_scalingHeld = false;
+
+// Qt 6 scales every window by the X server's Xft.dpi, where Qt 5 drew in device pixels unless
+// asked: the rings keep their size in pixels, and the pointer's position stays the X server's.
+void holdX11Scaling()
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    if (qEnvironmentVariableIsSet("QT_ENABLE_HIGHDPI_SCALING"))
+        return;
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    g_scalingHeld = true;
+#endif
+}
+
 std::string waylandDisplayLine(const char *what)
 {
     const char *name = std::getenv("WAYLAND_DISPLAY");
@@ -219,6 +234,7 @@ std::string problem(int argc, char *argv[], PlatformChoice choice)
     // wayland (GNOME's session does), whatever the choice made here.
     if (!platform)
         choosePlatform("xcb");
+    holdX11Scaling();
     return std::string();
 }
 
@@ -226,7 +242,10 @@ void forgetPlatformChoice()
 {
     if (g_platformChosen)
         qunsetenv("QT_QPA_PLATFORM");
+    if (g_scalingHeld)
+        qunsetenv("QT_ENABLE_HIGHDPI_SCALING");
     g_platformChosen = false;
+    g_scalingHeld = false;
 }
 
 } // namespace DisplayCheck

@@ -38,8 +38,9 @@ enum class PlatformChoice { X11First, LayerShellFirst };
 // alone, except that the service refuses Wayland without layer-shell, where it could show nothing.
 std::string problem(int argc, char *argv[], PlatformChoice choice = PlatformChoice::X11First);
 
-// Takes back the QT_QPA_PLATFORM that problem() set to tell Qt its choice, once the application
-// object exists: the programs that this one starts make their own choice.
+// Takes back the QT_QPA_PLATFORM (and, with Qt 6 on X11, the QT_ENABLE_HIGHDPI_SCALING=0) that
+// problem() set to tell Qt its choice, once the application object exists: the programs that this
+// one starts make their own choice.
 void forgetPlatformChoice();
 
 // Whether Qt is about to start on its Wayland platform: -platform or QT_QPA_PLATFORM say so,

@@ -12,6 +12,7 @@
 #include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QScopeGuard>
+#include <QTemporaryFile>
 #include <QtTest>
 
 #include <csignal>
@@ -99,10 +100,13 @@ void TestLocate::locatePlaysAtPointer_data()
     QTest::addColumn<QVariantMap>("settings");
     QTest::addColumn<int>("calls");
     QTest::addColumn<bool>("plays");
+    QTest::addColumn<int>("xftDpi"); // of the X resources; 0: none
 
-    QTest::newRow("red rings") << QVariantMap { { "animationEffect", 1 } } << 1 << true;
-    QTest::newRow("a random effect kept for the next call") << QVariantMap { { "animationEffect", 0 } } << 2 << true;
-    QTest::newRow("animation switched off") << QVariantMap { { "enableAnimation", false } } << 1 << false;
+    QTest::newRow("red rings") << QVariantMap { { "animationEffect", 1 } } << 1 << true << 0;
+    QTest::newRow("a random effect kept for the next call") << QVariantMap { { "animationEffect", 0 } } << 2 << true << 0;
+    QTest::newRow("animation switched off") << QVariantMap { { "enableAnimation", false } } << 1 << false << 0;
+    // Qt 6 would scale by it, and place the rings by a pointer position halved.
+    QTest::newRow("red rings, a HiDPI session's Xft.dpi") << QVariantMap { { "animationEffect", 1 } } << 1 << true << 192;
 }
 
 void TestLocate::locatePlaysAtPointer()
@@ -110,7 +114,21 @@ void TestLocate::locatePlaysAtPointer()
     QFETCH(QVariantMap, settings);
     QFETCH(int, calls);
     QFETCH(bool, plays);
+    QFETCH(int, xftDpi);
 
+    QTemporaryFile resources;
+    const auto forgetResources = qScopeGuard([&] {
+        if (xftDpi)
+            fixture.x().run(QStringLiteral("xrdb"), { QStringLiteral("-remove") });
+    });
+    if (xftDpi) {
+        QVERIFY(resources.open());
+        resources.write("Xft.dpi: " + QByteArray::number(xftDpi) + '\n');
+        resources.flush();
+        bool merged = false;
+        fixture.x().run(QStringLiteral("xrdb"), { QStringLiteral("-merge"), resources.fileName() }, &merged);
+        QVERIFY(merged);
+    }
     fixture.writeSettings(settings);
     auto run = startService(fixture.x(), bus);
     const QPoint where(300, 200);
