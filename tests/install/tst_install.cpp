@@ -118,6 +118,8 @@ void TestInstall::unitLine_data()
     QTest::newRow("restarts on failure") << "Restart=on-failure";
     QTest::newRow("not after the no-display exit") << "RestartPreventExitStatus=1";
     QTest::newRow("a limit to restarts") << "StartLimitBurst=5";
+    // Five starts 2 s apart must fit in the window, or the limit never stops them.
+    QTest::newRow("a window the five restarts fit in") << "StartLimitIntervalSec=60";
 }
 
 void TestInstall::unitLine()

@@ -120,6 +120,10 @@ private slots:
     void twoPrefixesKeepApart();
     void demoWithoutDisplay();
     void installDepsWaitsForApt();
+    void packagesOfTheRelease_data();
+    void packagesOfTheRelease();
+    void qtOfTheBuild_data();
+    void qtOfTheBuild();
 };
 
 void TestRunScripts::runAndUninstall_data()
@@ -434,6 +438,68 @@ void TestRunScripts::installDepsWaitsForApt()
     QCOMPARE(calls.size(), 3);
     QVERIFY2(
         calls[0].endsWith(" update") && calls[1].contains(" install "), readFile(dir.filePath("apt.log")).constData());
+}
+
+void TestRunScripts::packagesOfTheRelease_data()
+{
+    QTest::addColumn<QByteArray>("osRelease");
+    QTest::addColumn<QStringList>("wanted");
+    QTest::addColumn<QStringList>("unwanted");
+
+    const QStringList qt5 = { "qtbase5-dev", "qttools5-dev-tools", "qtwayland5" };
+    const QStringList qt6 = { "qt6-base-dev", "qt6-l10n-tools", "qt6-wayland" };
+    QTest::newRow("Debian 12") << QByteArray("ID=debian\nVERSION_ID=\"12\"\nVERSION_CODENAME=bookworm\n") << qt5 << qt6;
+    QTest::newRow("Debian 13") << QByteArray("ID=debian\nVERSION_ID=\"13\"\nVERSION_CODENAME=trixie\n") << qt6 << qt5;
+    QTest::newRow("sid") << QByteArray("ID=debian\nVERSION_CODENAME=forky\n") << qt6 << qt5;
+}
+
+// Debian 13 and later have layer-shell-qt for Qt 6 only: their lists are Qt 6's.
+void TestRunScripts::packagesOfTheRelease()
+{
+    QFETCH(QByteArray, osRelease);
+    QFETCH(QStringList, wanted);
+    QFETCH(QStringList, unwanted);
+
+    QTemporaryDir dir;
+    QFile release(dir.filePath("os-release"));
+    QVERIFY(release.open(QIODevice::WriteOnly) && release.write(osRelease) == osRelease.size());
+    release.close();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("GLINTOR_OS_RELEASE", release.fileName());
+    const CommandResult lists = runCommand(Scripts + "install-deps", { "--print", "build", "test" }, 30000, environment);
+    QVERIFY2(lists.succeeded(), qPrintable(lists.describe()));
+    const QStringList packages = QString::fromUtf8(lists.out).split('\n', Qt::SkipEmptyParts);
+    for (const QString &package : wanted)
+        QVERIFY2(packages.contains(package), qPrintable(package));
+    for (const QString &package : unwanted)
+        QVERIFY2(!packages.contains(package), qPrintable(package));
+    QVERIFY(packages.contains("liblayershellqtinterface-dev") && packages.contains("cmake"));
+}
+
+void TestRunScripts::qtOfTheBuild_data()
+{
+    QTest::addColumn<QString>("asked"); // QT_MAJOR_VERSION
+    QTest::addColumn<QString>("said");
+
+    const QString mine = QString::number(QT_VERSION_MAJOR);
+    QTest::newRow("the Qt layer-shell-qt was built for") << QString() << "Building with Qt " + mine + ".";
+    QTest::newRow("the other Qt") << QString::number(QT_VERSION_MAJOR == 5 ? 6 : 5)
+                                  << "is built for Qt " + mine + ", and one program cannot use two Qts";
+    QTest::newRow("no such Qt") << "4" << "QT_MAJOR_VERSION must be 5 or 6";
+}
+
+// A Qt that cannot go with layer-shell-qt stops the configure with one line, before anything is generated.
+void TestRunScripts::qtOfTheBuild()
+{
+    QFETCH(QString, asked);
+    QFETCH(QString, said);
+
+    QTemporaryDir build;
+    const CommandResult configure = runCommand(CMAKE_COMMAND_PATH,
+        { "-S", GLINTOR_SOURCE_DIR, "-B", build.path(), "-DBUILD_TESTING=OFF", "-DQT_MAJOR_VERSION=" + asked }, 120000);
+    QVERIFY2(QString::fromUtf8(configure.out + configure.err).simplified().contains(said), qPrintable(configure.describe()));
+    QCOMPARE(configure.succeeded(), asked.isEmpty());
+    QCOMPARE(QFileInfo::exists(build.filePath("Makefile")), asked.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestRunScripts)
