@@ -50,16 +50,27 @@ unsigned long keysymOf(int key)
     }
 }
 
+// The first combination as key | modifiers; Qt 6 hands it out as a QKeyCombination.
+int firstCombination(const QKeySequence &sequence)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return sequence[0].toCombined();
+#else
+    return sequence[0];
+#endif
+}
+
 } // namespace
 
 Problem check(const QKeySequence &sequence)
 {
-    if (sequence.isEmpty() || sequence[0] == 0 || (sequence[0] & ~ModifierBits) == Qt::Key_unknown)
+    const int first = sequence.isEmpty() ? 0 : firstCombination(sequence);
+    if (first == 0 || (first & ~ModifierBits) == Qt::Key_unknown)
         return Problem::NoKey;
     if (sequence.count() > 1)
         return Problem::SeveralCombinations;
-    const int key = sequence[0] & ~ModifierBits;
-    const int modifiers = sequence[0] & ModifierBits;
+    const int key = first & ~ModifierBits;
+    const int modifiers = first & ModifierBits;
     // On X11 Qt's Enter is always the keypad's; the main one is Return.
     if ((modifiers & Qt::KeypadModifier) || key == Qt::Key_Enter)
         return Problem::KeypadKey;
@@ -76,10 +87,10 @@ std::optional<Combination> fromText(const QString &text)
     const QKeySequence sequence = QKeySequence::fromString(text, QKeySequence::PortableText);
     if (check(sequence) != Problem::Accepted)
         return std::nullopt;
-    const int modifiers = sequence[0] & ModifierBits;
+    const int modifiers = firstCombination(sequence) & ModifierBits;
     Combination combination;
     combination.text = sequence.toString(QKeySequence::PortableText);
-    combination.keysym = keysymOf(sequence[0] & ~ModifierBits);
+    combination.keysym = keysymOf(firstCombination(sequence) & ~ModifierBits);
     if (modifiers & Qt::ShiftModifier)
         combination.modifiers |= ShiftMask;
     if (modifiers & Qt::ControlModifier)
@@ -111,7 +122,7 @@ QString shellAccelerator(const Combination &combination)
 QString settingText(const QVariant &stored)
 {
     // QSettings reads an unquoted comma in the file as a list.
-    if (stored.type() == QVariant::StringList)
+    if (stored.userType() == QMetaType::QStringList)
         return stored.toStringList().join(QLatin1String(", "));
     return stored.toString();
 }

@@ -1,6 +1,5 @@
 #include "waylandsupport.h"
 
-#include <LayerShellQt/Shell>
 #include <LayerShellQt/Window>
 
 #include <QGuiApplication>
@@ -20,7 +19,9 @@ bool active()
 
 void useLayerShell()
 {
-    LayerShellQt::Shell::useLayerShell();
+    // Every window a layer surface from its creation on (the overlay's are created before they are
+    // placed): what LayerShellQt::Shell::useLayerShell() does, deprecated since layer-shell-qt 6.6.
+    qputenv("QT_WAYLAND_SHELL_INTEGRATION", "layer-shell");
     // Qt's Wayland platform loads Mesa (about 50 MB resident) to ask whether it may draw window
     // decorations, and for widgets' surfaces that may take GL. Layer surfaces have no decorations,
     // and Glintor paints with the raster engine only.

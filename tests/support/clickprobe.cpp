@@ -7,7 +7,6 @@
 // a transparent surface over the whole output on the overlay layer, as launchers and logout screens
 // are.
 
-#include <LayerShellQt/Shell>
 #include <LayerShellQt/Window>
 
 #include <QGuiApplication>
@@ -77,8 +76,9 @@ int main(int argc, char *argv[])
     const QByteArray mode = argc > 1 ? QByteArray(argv[1]) : QByteArray();
     const int panelHeight = mode == "--panel" && argc > 2 ? QByteArray(argv[2]).toInt() : 0;
     const bool layered = panelHeight > 0 || mode == "--overlay";
+    // What LayerShellQt::Shell::useLayerShell() does, deprecated since layer-shell-qt 6.6.
     if (layered)
-        LayerShellQt::Shell::useLayerShell();
+        qputenv("QT_WAYLAND_SHELL_INTEGRATION", "layer-shell");
     QGuiApplication app(argc, argv);
     ProbeWindow probe(layered ? QColor(Qt::transparent) : QColor(0xe0, 0xe0, 0xe0));
     probe.setTitle(QStringLiteral("clickprobe"));
