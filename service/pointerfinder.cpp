@@ -77,7 +77,6 @@ struct PointerFinder::Connection {
     ~Connection()
     {
         drop();
-        dropHandover();
         for (const std::unique_ptr<Output> &output : outputs)
             forget(*output);
         for (auto *proxy : { reinterpret_cast<wl_proxy *>(pointer), reinterpret_cast<wl_proxy *>(seat),
@@ -191,10 +190,13 @@ struct PointerFinder::Connection {
 
     bool searching() const { return !covers.empty(); }
 
-    // sway gives the window below the pointer back only at the next map of a surface or the next
-    // pointer event, not when the covers go: a click meanwhile reached nobody. A surface with an
-    // empty input region, configured along with the covers, is mapped as they go, which hands the
-    // pointer back at once; it goes itself a moment later.
+    // sway looks for the surface under a resting pointer as a layer surface maps or unmaps, but
+    // sway 1.7 looks at a cover's unmap while the cover still counts (the pointer stayed on it and a
+    // click meanwhile reached nobody), and sway 1.10 (wlroots' scene graph) looks at a cover's map
+    // before the cover's buffer is in the scene (no enter came at all). So a surface with an empty
+    // input region, configured along with the covers, is mapped right after them (sway looks again,
+    // covers in place: the enter) and goes right after them (sway looks again, covers gone: the
+    // window below has the pointer back).
     void prepareHandover()
     {
         if (handover.layer)
@@ -221,20 +223,13 @@ struct PointerFinder::Connection {
         wl_surface_commit(handover.surface);
     }
 
-    void handOver()
+    void mapHandover()
     {
         if (handover.size.isEmpty() || handover.buffer)
             return;
         handover.buffer = transparentBuffer(shm, 1, 1);
         wl_surface_attach(handover.surface, handover.buffer, 0, 0);
         wl_surface_commit(handover.surface);
-        wl_display_flush(display);
-        QTimer::singleShot(100, finder, [this, mapped = handover.surface] {
-            if (handover.surface != mapped)
-                return;
-            dropHandover();
-            wl_display_flush(display);
-        });
     }
 
     void dropHandover()
@@ -244,7 +239,7 @@ struct PointerFinder::Connection {
         handover = Cover();
     }
 
-    // Unmaps and destroys the covers at once: a click now would land on them.
+    // Unmaps and destroys the covers, then the hand-over, at once: a click now would land on them.
     void drop()
     {
         if (sync) {
@@ -254,6 +249,7 @@ struct PointerFinder::Connection {
         for (const Cover &cover : covers)
             destroy(cover);
         covers.clear();
+        dropHandover();
         if (display)
             wl_display_flush(display);
     }
@@ -418,8 +414,6 @@ struct PointerFinder::Connection {
         const QPoint position = cover->output->position + QPoint(wl_fixed_to_int(x), wl_fixed_to_int(y));
         entry = nullptr;
         drop();
-        if (!firstTry)
-            handOver();
         Found found = std::move(finder->whenFound);
         finder->whenFound = nullptr;
         limit->stop();
@@ -441,10 +435,10 @@ struct PointerFinder::Connection {
             self->mapCovers();
     }
 
-    // Maps every cover at once. On a first try they are unmapped again in the same breath, with the
-    // hand-over mapped: a compositor that sends the pointer's enter as it handles the commit that maps
-    // a surface (sway does) has sent it by then, and no click can land on a cover meanwhile. Where no
-    // enter came, a second try keeps them mapped until it comes.
+    // Maps every cover at once, and the hand-over after them. On a first try they are unmapped again
+    // in the same breath, the hand-over last: a compositor that sends the pointer's enter as it handles
+    // the commit that maps a surface (sway does) has sent it by then, and no click can land on a cover
+    // meanwhile. Where no enter came, a second try keeps them mapped until it comes.
     void mapCovers()
     {
         for (Cover &cover : covers) {
@@ -458,12 +452,13 @@ struct PointerFinder::Connection {
             }
             wl_surface_commit(cover.surface);
         }
+        mapHandover();
         if (firstTry) {
             for (Cover &cover : covers) {
                 zwlr_layer_surface_v1_destroy(cover.layer);
                 cover.layer = nullptr;
             }
-            handOver();
+            dropHandover();
         }
         waitForCompositor();
     }
@@ -496,7 +491,6 @@ struct PointerFinder::Connection {
             // The first try brought no enter: map new covers and keep them until it comes.
             self->firstTry = false;
             self->drop();
-            self->dropHandover();
             const QString missing = self->showCovers();
             if (!missing.isEmpty())
                 self->finder->giveUp(missing);
