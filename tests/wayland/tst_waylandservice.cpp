@@ -9,6 +9,8 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 #include <csignal>
@@ -73,6 +75,17 @@ int hueSextants(const Frame &frame)
             ++perSextant[colour.hsvHue() / 60];
     }
     return int(std::count_if(std::begin(perSextant), std::end(perSextant), [](int n) { return n >= 5; }));
+}
+
+// Whether this sway puts a layer's newer surfaces above its older ones: 1.10 and later do (wlroots'
+// scene graph), 1.7 put the older ones above for the pointer.
+bool newerLayerSurfacesAbove(const WaylandServer &server)
+{
+    const QByteArray answer
+        = server.swaymsg({ QStringLiteral("-r"), QStringLiteral("-t"), QStringLiteral("get_version") });
+    const QJsonObject version = QJsonDocument::fromJson(answer).object();
+    const int major = version.value(QStringLiteral("major")).toInt();
+    return major > 1 || (major == 1 && version.value(QStringLiteral("minor")).toInt() >= 10);
 }
 
 // The service's log and, once it has ended, how: for the message of a failed check.
@@ -262,10 +275,15 @@ void TestWaylandService::effectsCentredOnPointer()
         QVERIFY2(*most - *least <= 3 && *most <= Reach, qPrintable(QStringLiteral("%1 .. %2").arg(*least).arg(*most)));
     }
     // The colour setting holds: a red fill, light rings, or several hues (the rainbow rings show
-    // one hue a ring at a time, so they only show no red fill).
+    // one hue a ring at a time, so they only show no red fill). The rings fade in as they close in, and
+    // the screenshot may show the faint first frame: its red is measured against the background.
     const int reddish = frame.count([](QRgb p) { return qRed(p) > qBlue(p) + 20; });
+    const QRgb ground = WaylandServer::backgroundColor;
+    const int redFill = frame.count([ground](QRgb p) {
+        return qRed(p) >= qRed(ground) + 24 && qBlue(p) <= qBlue(ground) - 24 && qGreen(p) < qGreen(ground);
+    });
     if (effect == 1 && colour == 1)
-        QVERIFY2(reddish > 100, qPrintable(QString::number(reddish)));
+        QVERIFY2(redFill > 100, qPrintable(QString::number(redFill)));
     else if (effect == 1 && colour == 0)
         QVERIFY(frame.count([](QRgb p) { return qRed(p) > 80 && qGreen(p) > 110 && qRed(p) <= qBlue(p); }) > 100);
     else if (effect == 1)
@@ -342,7 +360,8 @@ void TestWaylandService::noPointerNoAnimation_data()
     QTest::addColumn<QString>("why");
 
     QTest::newRow("no pointer on the seat") << false << "the seat has no pointer";
-    // An older surface on the overlay layer (a launcher, a logout screen) takes the pointer's enter.
+    // An older surface on the overlay layer (a launcher, a logout screen) takes the pointer's enter
+    // where the compositor keeps older layer surfaces above newer ones.
     QTest::newRow("another program's surface over the output")
         << true << "within 100 ms of showing the surfaces that find it: the pointer is over another program's overlay "
                    "surface";
@@ -365,6 +384,11 @@ void TestWaylandService::noPointerNoAnimation()
     }
     auto service = startService(server);
     QVERIFY(locate(server));
+    if (cover && newerLayerSurfacesAbove(server)) {
+        // sway 1.10 stacks the finder's newer surfaces above the other program's: the pointer is found.
+        QCOMPARE(service->waitForLine(StartedLine).section(' ', 4, 4), positionText(QPoint(700, 400)));
+        return;
+    }
     const QString line = QStringLiteral("The compositor did not say where the pointer is, so nothing is shown: ");
     QVERIFY2(service->waitForLine(line).startsWith(line + why), described(*service).constData());
     QCOMPARE(service->linesContaining(StartedLine), QStringList());
