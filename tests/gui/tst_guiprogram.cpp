@@ -14,9 +14,23 @@
 
 #include <X11/Xlib.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
+
+// What the program printed, less Qt 6's note that the machine lacks the locale LANG names (test
+// machines have few): the language comes from LANG all the same.
+QStringList ownLines(const QStringList &lines)
+{
+    QStringList own = lines;
+    const auto note = std::find_if(own.begin(), own.end(), [](const QString &line) {
+        return line.startsWith(QLatin1String("Detected locale \"")) && line.endsWith(QLatin1String("which is not UTF-8."));
+    });
+    if (note != own.end())
+        own.erase(note, note + qMin(4, int(own.end() - note)));
+    return own;
+}
 
 using XConnection = std::unique_ptr<Display, int (*)(Display *)>;
 
@@ -175,7 +189,7 @@ void TestGuiProgram::startsInTheSystemLanguage()
 
     QVERIFY(closeWindow(xserver->display(), window));
     QCOMPARE(gui.waitForExit(10000), 0);
-    QCOMPARE(gui.lines(), QStringList());
+    QCOMPARE(ownLines(gui.lines()), QStringList());
     QCOMPARE(systemctl->unitPid(), unit);
 }
 
