@@ -27,12 +27,10 @@
 #include <QKeySequenceEdit>
 #include <QLabel>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTextStream>
-#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -44,11 +42,7 @@
 
 namespace {
 
-const QString UnitName = QStringLiteral("glintor.service");
 constexpr int StatusIntervalMs = 5000;
-constexpr int RestartPauseMs = 500;
-// A killed systemctl ends at once; this only bounds the wait for its exit to be reported.
-constexpr int KilledExitWaitMs = 5000;
 const QString FallbackVersion = QStringLiteral("1.0");
 // The service answers a preview at once; a hung one must not leave the click unanswered for long.
 constexpr int TryEffectCallTimeoutMs = 1000;
@@ -70,33 +64,6 @@ const char *const ExtensionMissingNote = QT_TRANSLATE_NOOP("GlintorGUI",
     "请用 scripts/run 或 glintor 软件包安装它，运行 gnome-extensions enable glintor@glintor.org，然后重新登录。");
 const char *const GnomeCtrlTapReason = QT_TRANSLATE_NOOP("GlintorGUI",
     "GNOME 有自己的“定位指针”（设置 → 辅助功能 → 指点与点击），也是按 Ctrl：这一项在此不起作用。");
-
-struct SystemctlRun {
-    // True only when systemctl started, ended by itself within the wait and was not killed by a signal:
-    // a missing, crashed or hung systemctl must never pass for a success.
-    bool completed = false;
-    int exitCode = -1;
-    QByteArray output;
-
-    bool succeeded() const { return completed && exitCode == 0; }
-};
-
-SystemctlRun runSystemctl(const QStringList &arguments, int timeoutMs)
-{
-    SystemctlRun run;
-    QProcess process;
-    process.start(QStringLiteral("systemctl"), QStringList { QStringLiteral("--user") } + arguments);
-    if (process.waitForFinished(timeoutMs)) {
-        run.completed = process.exitStatus() == QProcess::NormalExit;
-        run.exitCode = process.exitCode();
-        run.output = process.readAllStandardOutput();
-    } else if (process.state() != QProcess::NotRunning) {
-        // Hung: end it here, so that no stray systemctl outlives the wait.
-        process.kill();
-        process.waitForFinished(KilledExitWaitMs);
-    }
-    return run;
-}
 
 // Why the settings file cannot be written, found by retracing what Qt does: make its folder, write a
 // temporary file beside it and put that in its place. Leaves nothing behind; empty if nothing fails.
@@ -387,7 +354,7 @@ void GlintorGUI::showExtensionState()
 
 void GlintorGUI::setSystemctlTimeout(int milliseconds)
 {
-    systemctlTimeoutMs = milliseconds;
+    unit.setSystemctlTimeout(milliseconds);
 }
 
 void GlintorGUI::setupUI()
@@ -521,7 +488,7 @@ void GlintorGUI::setupUI()
 
 void GlintorGUI::startService()
 {
-    if (runSystemctl({ QStringLiteral("start"), UnitName }, systemctlTimeoutMs).succeeded()) {
+    if (unit.start()) {
         QMessageBox::information(this, tr("成功"), tr("Glintor服务已成功启动。"));
         checkServiceStatus();
     } else {
@@ -531,7 +498,7 @@ void GlintorGUI::startService()
 
 void GlintorGUI::stopService()
 {
-    if (runSystemctl({ QStringLiteral("stop"), UnitName }, systemctlTimeoutMs).succeeded()) {
+    if (unit.stop()) {
         QMessageBox::information(this, tr("成功"), tr("Glintor服务已成功停止。"));
         checkServiceStatus();
     } else {
@@ -541,17 +508,10 @@ void GlintorGUI::stopService()
 
 bool GlintorGUI::doRestartService()
 {
-    runSystemctl({ QStringLiteral("daemon-reload") }, systemctlTimeoutMs);
-    runSystemctl({ QStringLiteral("stop"), UnitName }, systemctlTimeoutMs);
-    QThread::msleep(RestartPauseMs);
-    const bool started = runSystemctl({ QStringLiteral("start"), UnitName }, systemctlTimeoutMs).succeeded();
+    const bool started = unit.restart();
     if (started) {
         QMessageBox::information(this, tr("成功"), tr("Glintor服务已成功重启。"));
     } else {
-        // Only the service installed beside this program, never whatever the working directory holds.
-        const QString service = QCoreApplication::applicationDirPath() + QStringLiteral("/glintor-service");
-        if (QFileInfo(service).isExecutable())
-            QProcess::startDetached(service, { QStringLiteral("--debug") });
         QMessageBox::information(this, tr("信息"), tr("已尝试重启Glintor服务。如果服务未运行，请手动启动。"));
     }
     checkServiceStatus();
@@ -561,10 +521,7 @@ bool GlintorGUI::doRestartService()
 void GlintorGUI::checkServiceStatus()
 {
     showExtensionState();
-    const SystemctlRun run = runSystemctl({ QStringLiteral("is-active"), UnitName }, systemctlTimeoutMs);
-    // Only the printed word counts; the text stops at a NUL byte, as a C string would.
-    const QString state = run.completed ? QString::fromUtf8(run.output.trimmed().constData()) : QString();
-    const bool running = state == QLatin1String("active");
+    const bool running = unit.isActive();
     startButton->setEnabled(!running);
     stopButton->setEnabled(running);
     if (running) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "unitcontrol.h"
+
 #include <QKeySequence>
 #include <QMainWindow>
 
@@ -90,5 +92,5 @@ private:
     QLabel *gnomeNote = nullptr;
     QKeySequence accepted; // what the hotkey field shows, to go back to when a combination is refused
     std::unique_ptr<Glintor> tryOverlay; // made at the first "试一试"
-    int systemctlTimeoutMs = SystemctlTimeoutMs;
+    UnitControl unit { SystemctlTimeoutMs };
 };
