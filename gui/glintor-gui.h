@@ -1,5 +1,6 @@
 #pragma once
 
+#include "desktopnotes.h"
 #include "unitcontrol.h"
 
 #include <QMainWindow>
@@ -10,15 +11,14 @@ class Glintor;
 class HotkeyField;
 class QCheckBox;
 class QComboBox;
-class QFormLayout;
 class QLabel;
 class QPushButton;
 class QSettings;
 class QSpinBox;
-class QVBoxLayout;
 
 // The settings window: shows whether the glintor.service user unit runs, starts, stops and restarts it
-// through "systemctl --user", edits the settings file the service reads and shows the About box.
+// (UnitControl), edits the settings file the service reads in a form with the hotkey field
+// (HotkeyField) and the desktop's notes (DesktopNotes), and shows the About box.
 class GlintorGUI final : public QMainWindow
 {
     Q_OBJECT
@@ -57,12 +57,6 @@ private:
     // through the running service where the window is a Wayland client.
     void tryEffect();
     void askServiceToTryEffect();
-    // What the desktop keeps from Glintor, said where it matters: on a layer-shell desktop the rows of
-    // the triggers the service cannot have are greyed with the reason; without layer-shell a note.
-    void showWaylandLimits(QFormLayout *form, QVBoxLayout *mainLayout);
-    // On GNOME's Wayland session: whether Glintor's extension for GNOME Shell is active, installed or
-    // missing, and the command that fixes it. Kept up to date with the service's status.
-    void showExtensionState();
 
     QPushButton *startButton = nullptr;
     QPushButton *stopButton = nullptr;
@@ -77,7 +71,7 @@ private:
     QSpinBox *shakeAlternationsSpin = nullptr;
     HotkeyField *hotkeyField = nullptr;
     QCheckBox *enableCtrlTapCheck = nullptr;
-    QLabel *gnomeNote = nullptr;
+    DesktopNotes desktopNotes;
     std::unique_ptr<Glintor> tryOverlay; // made at the first "试一试"
     UnitControl unit { SystemctlTimeoutMs };
 };
