@@ -1,7 +1,7 @@
 #pragma once
 
-// What the benchmarks read of a process in /proc and how they print it, shared by glintor-bench and
-// glintor-gnome-bench.
+// What the benchmarks read of a process in /proc, the statistics they take and how they print them,
+// shared by glintor-bench and glintor-gnome-bench.
 
 #include <QByteArray>
 #include <QDir>
@@ -9,11 +9,19 @@
 #include <QString>
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include <unistd.h>
 
 namespace BenchFigures {
+
+// One line of the figures, flushed at once: scripts/bench reads them through a pipe.
+inline void out(const QString &line)
+{
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
 
 template <typename T> T median(std::vector<T> values)
 {
@@ -31,6 +39,14 @@ template <typename T> T worst(const std::vector<T> &values)
 inline QString ms(double milliseconds)
 {
     return QString::number(milliseconds, 'f', milliseconds < 10 ? 2 : 1) + QStringLiteral(" ms");
+}
+
+// A median, or a median and the worst, of milliseconds; "–" for none.
+inline QString msOrNone(const std::vector<double> &values, bool worstToo = false)
+{
+    if (values.empty())
+        return QStringLiteral("–");
+    return worstToo ? ms(median(values)) + QStringLiteral(" / ") + ms(worst(values)) : ms(median(values));
 }
 
 inline QString megabytesOfKb(qint64 kb)

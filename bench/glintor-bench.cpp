@@ -97,12 +97,6 @@ struct Effect {
 const std::vector<Effect> Effects { { "ring, white", 1, 0 }, { "ring, red", 1, 1 }, { "ring, rainbow", 1, 2 },
     { "fireworks", 2, 1 }, { "stars", 3, 1 } };
 
-void out(const QString &line)
-{
-    std::printf("%s\n", qPrintable(line));
-    std::fflush(stdout);
-}
-
 QString megabytes(qint64 bytes)
 {
     return QString::number(double(bytes) / 1e6, 'f', bytes < 10000000 ? 2 : 1) + QStringLiteral(" MB");
@@ -1115,13 +1109,6 @@ bool measureClicks(const QString &servicePath, const QString &probePath, QProces
             call.probeEntered = firstLine(received, call, "wl_pointer@", ".enter(", call.probeLeft);
     }
     return true;
-}
-
-QString msOrNone(const std::vector<double> &values, bool worstToo = false)
-{
-    if (values.empty())
-        return QStringLiteral("–");
-    return worstToo ? ms(median(values)) + QStringLiteral(" / ") + ms(worst(values)) : ms(median(values));
 }
 
 // The outputs sway was given: count of them side by side, each size (logical pixels).
