@@ -5,8 +5,10 @@
 
 #include <QByteArray>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QString>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
@@ -78,6 +80,32 @@ inline qint64 cpuNanoseconds(qint64 pid)
 inline qint64 wakeups(qint64 pid)
 {
     return schedstat(pid, 2);
+}
+
+// CPU, in % of a core, and wakeups a second of each process over seconds at rest, this thread asleep
+// meanwhile.
+struct AtRest {
+    double seconds = 0;
+    std::vector<double> cpuPercent, wakeupsPerSecond;
+};
+
+inline AtRest measureRest(const std::vector<qint64> &pids, double seconds)
+{
+    std::vector<qint64> cpu0, wakeups0;
+    for (const qint64 pid : pids) {
+        cpu0.push_back(cpuNanoseconds(pid));
+        wakeups0.push_back(wakeups(pid));
+    }
+    QElapsedTimer timer;
+    timer.start();
+    QThread::msleep(qint64(seconds * 1000));
+    AtRest rest;
+    rest.seconds = timer.nsecsElapsed() / 1e9;
+    for (size_t i = 0; i < pids.size(); ++i) {
+        rest.cpuPercent.push_back((cpuNanoseconds(pids[i]) - cpu0[i]) / 1e9 / rest.seconds * 100);
+        rest.wakeupsPerSecond.push_back((wakeups(pids[i]) - wakeups0[i]) / rest.seconds);
+    }
+    return rest;
 }
 
 // User and system time of the whole process in nanoseconds, threads that have ended included (in clock

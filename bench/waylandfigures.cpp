@@ -6,7 +6,6 @@
 #include "waylandlog.h"
 #include "waylandservice.h"
 
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPoint>
 #include <QProcess>
@@ -50,14 +49,9 @@ bool measureWaylandService(
     QThread::sleep(2);
     const qint64 logBefore = QFileInfo(logPath).size();
     const qint64 linesBefore = countInFile(logPath, "\n");
-    const qint64 cpu0 = cpuNanoseconds(pid);
-    const qint64 wakeups0 = wakeups(pid);
-    QElapsedTimer timer;
-    timer.start();
-    QThread::msleep(qint64(restSeconds * 1000));
-    const double elapsed = timer.nsecsElapsed() / 1e9;
-    run.wakeupsPerSecond = (wakeups(pid) - wakeups0) / elapsed;
-    run.cpuPercent = (cpuNanoseconds(pid) - cpu0) / 1e9 / elapsed * 100;
+    const AtRest rest = measureRest({ pid }, restSeconds);
+    run.wakeupsPerSecond = rest.wakeupsPerSecond[0];
+    run.cpuPercent = rest.cpuPercent[0];
     run.messagesAtRest = QFileInfo(logPath).size() > logBefore ? countInFile(logPath, "\n") - linesBefore : 0;
     run.rssEnd = statusKb(pid, "VmRSS");
     run.peakRss = statusKb(pid, "VmHWM");

@@ -228,25 +228,14 @@ int runLocate(const std::vector<ServiceBuild> &builds, int count, int runs)
 
 int runIdle(qint64 pid, qint64 xserverPid, double seconds, const QString &label)
 {
-    const qint64 s0 = cpuNanoseconds(pid);
-    const qint64 x0 = cpuNanoseconds(xserverPid);
-    const qint64 sw0 = wakeups(pid);
-    const qint64 xw0 = wakeups(xserverPid);
-    QElapsedTimer timer;
-    timer.start();
-    QThread::msleep(qint64(seconds * 1000));
-    const double elapsed = timer.nsecsElapsed() / 1e9;
-    const double serviceCpu = (cpuNanoseconds(pid) - s0) / 1e9 / elapsed * 100;
-    const double xCpu = (cpuNanoseconds(xserverPid) - x0) / 1e9 / elapsed * 100;
-    const double serviceWakeups = (wakeups(pid) - sw0) / elapsed;
-    const double xWakeups = (wakeups(xserverPid) - xw0) / elapsed;
+    const AtRest rest = measureRest({ pid, xserverPid }, seconds);
     out(QStringLiteral("| %1 | %2 s | %3 | %4 | %5 % | %6 % |")
             .arg(label)
-            .arg(QString::number(elapsed, 'f', 0))
-            .arg(QString::number(serviceWakeups, 'f', 1))
-            .arg(QString::number(xWakeups, 'f', 1))
-            .arg(QString::number(serviceCpu, 'f', 3))
-            .arg(QString::number(xCpu, 'f', 3)));
+            .arg(QString::number(rest.seconds, 'f', 0))
+            .arg(QString::number(rest.wakeupsPerSecond[0], 'f', 1))
+            .arg(QString::number(rest.wakeupsPerSecond[1], 'f', 1))
+            .arg(QString::number(rest.cpuPercent[0], 'f', 3))
+            .arg(QString::number(rest.cpuPercent[1], 'f', 3)));
     return 0;
 }
 
