@@ -1,3 +1,5 @@
+// The effects, event-loop waits and service runs that glintor-bench's modes share.
+
 #include "benchrig.h"
 
 #include "glintorsettings.h"

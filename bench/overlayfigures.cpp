@@ -1,3 +1,5 @@
+// regions, paint, cpu and latency: the overlay measured in-process.
+
 #include "overlayfigures.h"
 
 #include "benchfigures.h"

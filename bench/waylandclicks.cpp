@@ -1,3 +1,5 @@
+// The Wayland click measurement: clicks on a window below during glintor-locate calls, and their table.
+
 #include "waylandclicks.h"
 
 #include "benchfigures.h"

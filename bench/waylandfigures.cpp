@@ -1,3 +1,5 @@
+// The wayland mode: services with and without the debug log taking turns, their tables, then the clicks.
+
 #include "waylandfigures.h"
 
 #include "benchfigures.h"

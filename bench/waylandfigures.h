@@ -1,8 +1,7 @@
 #pragma once
 
-// glintor-service as a Wayland client, from WAYLAND_DEBUG=client logs: glintor-locate's exec to the
-// first ring frame committed, step by step, the finding surfaces, the log's own cost, the service at
-// rest and its memory, and the clicks on a window below (waylandclicks.h).
+// The wayland mode: glintor-service as a Wayland client, from glintor-locate's exec to the first ring
+// frame, step by step, to its rest and memory, read from WAYLAND_DEBUG=client logs; clicks: waylandclicks.h.
 
 #include <QSize>
 #include <QString>

@@ -1,3 +1,5 @@
+// The WAYLAND_DEBUG=client log parser: each glintor-locate call's steps, read from the service's log.
+
 #include "waylandlog.h"
 
 #include <QFile>

@@ -1,3 +1,5 @@
+// glintor-service on a Wayland compositor: started with its log in a file, one glintor-locate call at a time.
+
 #include "waylandservice.h"
 
 #include "waylandlog.h"

@@ -1,3 +1,5 @@
+// keypress, locate, startup and idle: glintor-service on an X server, seen from outside.
+
 #include "x11service.h"
 
 #include "benchfigures.h"

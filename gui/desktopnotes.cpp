@@ -1,3 +1,5 @@
+// DesktopNotes: the notes' texts, and where each desktop has them in the window.
+
 #include "desktopnotes.h"
 
 #include "displaycheck.h"

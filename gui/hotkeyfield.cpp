@@ -1,3 +1,5 @@
+// HotkeyField: the edit that finishes keypad keys, the hint and its room, and the rules of a choice.
+
 #include "hotkeyfield.h"
 
 #include "glintorsettings.h"

@@ -1,5 +1,8 @@
 #pragma once
 
+// The settings window's hotkey field: an edit that keeps to one combination the service can grab, its
+// clear button, and the hint below that says how to choose, or why a choice was refused.
+
 #include <QKeySequence>
 #include <QObject>
 
@@ -12,8 +15,6 @@ namespace Hotkey {
 enum class Problem;
 }
 
-// The settings window's hotkey field: an edit that keeps to one combination the service can grab, its
-// clear button, and the hint below that says how to choose, or why a choice was refused.
 class HotkeyField final : public QObject {
     Q_OBJECT
 

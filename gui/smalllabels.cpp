@@ -1,3 +1,5 @@
+// The hints' style, and the narrowest width at which a label's texts fit their lines.
+
 #include "smalllabels.h"
 
 #include <QFontMetrics>

@@ -1,3 +1,5 @@
+// The systemctl runs behind UnitControl, each bounded in time, and the reading of their answers.
+
 #include "unitcontrol.h"
 
 #include <QByteArray>
