@@ -12,20 +12,20 @@ namespace SmallLabels {
 
 namespace {
 
-    // The narrowest width, up to the text's one-line width, at which fits(width) holds.
-    int narrowestWidth(const QFontMetrics &metrics, const QString &text, const std::function<bool(int)> &fits)
-    {
-        int narrow = 1;
-        int wide = metrics.horizontalAdvance(text) + 1;
-        while (narrow < wide) {
-            const int middle = (narrow + wide) / 2;
-            if (fits(middle))
-                wide = middle;
-            else
-                narrow = middle + 1;
-        }
-        return wide;
+// The narrowest width, up to the text's one-line width, at which fits(width) holds.
+int narrowestWidth(const QFontMetrics &metrics, const QString &text, const std::function<bool(int)> &fits)
+{
+    int narrow = 1;
+    int wide = metrics.horizontalAdvance(text) + 1;
+    while (narrow < wide) {
+        const int middle = (narrow + wide) / 2;
+        if (fits(middle))
+            wide = middle;
+        else
+            narrow = middle + 1;
     }
+    return wide;
+}
 
 } // namespace
 
