@@ -1,19 +1,29 @@
 #pragma once
 
-// What the benchmarks read of a process in /proc and how they print it, shared by glintor-bench and
-// glintor-gnome-bench.
+// What the benchmarks read of a process in /proc, the statistics they take and how they print them,
+// shared by glintor-bench and glintor-gnome-bench.
 
 #include <QByteArray>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QString>
+#include <QThread>
 
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include <unistd.h>
 
 namespace BenchFigures {
+
+// One line of the figures, flushed at once: scripts/bench reads them through a pipe.
+inline void out(const QString &line)
+{
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
 
 template <typename T> T median(std::vector<T> values)
 {
@@ -31,6 +41,14 @@ template <typename T> T worst(const std::vector<T> &values)
 inline QString ms(double milliseconds)
 {
     return QString::number(milliseconds, 'f', milliseconds < 10 ? 2 : 1) + QStringLiteral(" ms");
+}
+
+// A median, or a median and the worst, of milliseconds; "–" for none.
+inline QString msOrNone(const std::vector<double> &values, bool worstToo = false)
+{
+    if (values.empty())
+        return QStringLiteral("–");
+    return worstToo ? ms(median(values)) + QStringLiteral(" / ") + ms(worst(values)) : ms(median(values));
 }
 
 inline QString megabytesOfKb(qint64 kb)
@@ -62,6 +80,32 @@ inline qint64 cpuNanoseconds(qint64 pid)
 inline qint64 wakeups(qint64 pid)
 {
     return schedstat(pid, 2);
+}
+
+// CPU, in % of a core, and wakeups a second of each process over seconds at rest, this thread asleep
+// meanwhile.
+struct AtRest {
+    double seconds = 0;
+    std::vector<double> cpuPercent, wakeupsPerSecond;
+};
+
+inline AtRest measureRest(const std::vector<qint64> &pids, double seconds)
+{
+    std::vector<qint64> cpu0, wakeups0;
+    for (const qint64 pid : pids) {
+        cpu0.push_back(cpuNanoseconds(pid));
+        wakeups0.push_back(wakeups(pid));
+    }
+    QElapsedTimer timer;
+    timer.start();
+    QThread::msleep(qint64(seconds * 1000));
+    AtRest rest;
+    rest.seconds = timer.nsecsElapsed() / 1e9;
+    for (size_t i = 0; i < pids.size(); ++i) {
+        rest.cpuPercent.push_back((cpuNanoseconds(pids[i]) - cpu0[i]) / 1e9 / rest.seconds * 100);
+        rest.wakeupsPerSecond.push_back((wakeups(pids[i]) - wakeups0[i]) / rest.seconds);
+    }
+    return rest;
 }
 
 // User and system time of the whole process in nanoseconds, threads that have ended included (in clock

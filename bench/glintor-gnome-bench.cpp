@@ -64,12 +64,6 @@ double msBetween(Clock::time_point from, Clock::time_point to)
     return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
-void out(const QString &line)
-{
-    std::printf("%s\n", qPrintable(line));
-    std::fflush(stdout);
-}
-
 // Watches an X server, on a thread and a connection of its own, for the service's overlay window: a
 // square override-redirect window made after the watch began. Every event is stamped as it is read.
 class OverlayWatch final {
@@ -333,11 +327,6 @@ void rest(double seconds, const std::vector<Side *> &sides, std::vector<Rest> &f
     }
 }
 
-QString medianWorst(const std::vector<double> &values)
-{
-    return values.empty() ? QStringLiteral("–") : ms(median(values)) + QStringLiteral(" / ") + ms(worst(values));
-}
-
 QString perSecond(double value)
 {
     return QString::number(value, 'f', 2);
@@ -494,7 +483,7 @@ int main(int argc, char *argv[])
                     .arg(
                         trigger == Hotkey ? QStringLiteral("Ctrl+Alt+M") : QStringLiteral("glintor-locate"), side->name)
                     .arg(QStringLiteral("%1 of %2").arg(side->frame[trigger].size()).arg(triggers))
-                    .arg(medianWorst(side->frame[trigger]), ms(median(side->mapped[trigger])),
+                    .arg(msOrNone(side->frame[trigger], true), ms(median(side->mapped[trigger])),
                         side->logged[trigger].empty() ? QStringLiteral("–") : ms(median(side->logged[trigger]))));
         }
     }

@@ -1,11 +1,11 @@
 #include "glintor-gui.h"
 
-#include "displaycheck.h"
 #include "glintor.h"
 #include "glintorsettings.h"
 #include "hotkey.h"
-#include "shellextension.h"
+#include "hotkeyfield.h"
 #include "locatebus.h"
+#include "smalllabels.h"
 #include "x11support.h"
 
 #include <QCheckBox>
@@ -19,84 +19,29 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFontMetrics>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
-#include <QKeySequenceEdit>
 #include <QLabel>
 #include <QMessageBox>
-#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
 #include <QTextStream>
-#include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <cerrno>
-#include <functional>
 
 #include <stdlib.h>
 #include <unistd.h>
 
 namespace {
 
-const QString UnitName = QStringLiteral("glintor.service");
 constexpr int StatusIntervalMs = 5000;
-constexpr int RestartPauseMs = 500;
-// A killed systemctl ends at once; this only bounds the wait for its exit to be reported.
-constexpr int KilledExitWaitMs = 5000;
 const QString FallbackVersion = QStringLiteral("1.0");
 // The service answers a preview at once; a hung one must not leave the click unanswered for long.
 constexpr int TryEffectCallTimeoutMs = 1000;
-
-const char *const WaylandInputReason = QT_TRANSLATE_NOOP("GlintorGUI",
-    "Wayland 桌面不把按键和指针的移动交给程序，这几项在此不起作用。请在桌面的快捷键设置里为命令 "
-    "glintor-locate 绑定一个键。");
-const char *const NoLayerShellNote = QT_TRANSLATE_NOOP("GlintorGUI",
-    "这个 Wayland 桌面不提供 layer-shell：Glintor 通过 XWayland 运行，"
-    "只有指针和按键在 X11 窗口上时才能看到它们。");
-// GNOME on Wayland: where Glintor's extension for GNOME Shell stands, and what to do about it.
-const char *const ExtensionActiveNote = QT_TRANSLATE_NOOP("GlintorGUI",
-    "GNOME Shell 的 Glintor 扩展已启用：服务从 GNOME Shell 得到指针、指针的移动和快捷键。");
-const char *const ExtensionInstalledNote = QT_TRANSLATE_NOOP("GlintorGUI",
-    "GNOME Shell 的 Glintor 扩展已安装但未启用，服务只在指针和按键位于 X11 窗口上时才能看到它们。"
-    "请运行 gnome-extensions enable glintor@glintor.org，然后重新登录。");
-const char *const ExtensionMissingNote = QT_TRANSLATE_NOOP("GlintorGUI",
-    "没有找到 GNOME Shell 的 Glintor 扩展，服务只在指针和按键位于 X11 窗口上时才能看到它们。"
-    "请用 scripts/run 或 glintor 软件包安装它，运行 gnome-extensions enable glintor@glintor.org，然后重新登录。");
-const char *const GnomeCtrlTapReason = QT_TRANSLATE_NOOP("GlintorGUI",
-    "GNOME 有自己的“定位指针”（设置 → 辅助功能 → 指点与点击），也是按 Ctrl：这一项在此不起作用。");
-
-struct SystemctlRun {
-    // True only when systemctl started, ended by itself within the wait and was not killed by a signal:
-    // a missing, crashed or hung systemctl must never pass for a success.
-    bool completed = false;
-    int exitCode = -1;
-    QByteArray output;
-
-    bool succeeded() const { return completed && exitCode == 0; }
-};
-
-SystemctlRun runSystemctl(const QStringList &arguments, int timeoutMs)
-{
-    SystemctlRun run;
-    QProcess process;
-    process.start(QStringLiteral("systemctl"), QStringList { QStringLiteral("--user") } + arguments);
-    if (process.waitForFinished(timeoutMs)) {
-        run.completed = process.exitStatus() == QProcess::NormalExit;
-        run.exitCode = process.exitCode();
-        run.output = process.readAllStandardOutput();
-    } else if (process.state() != QProcess::NotRunning) {
-        // Hung: end it here, so that no stray systemctl outlives the wait.
-        process.kill();
-        process.waitForFinished(KilledExitWaitMs);
-    }
-    return run;
-}
 
 // Why the settings file cannot be written, found by retracing what Qt does: make its folder, write a
 // temporary file beside it and put that in its place. Leaves nothing behind; empty if nothing fails.
@@ -131,23 +76,11 @@ QString writeFailureReason(const QString &fileName)
     return QString();
 }
 
-QString hintStyle(const char *colour)
-{
-    return QStringLiteral("QLabel { color: %1; font-size: 11px; }").arg(QLatin1String(colour));
-}
-
-QLabel *hintLabel(const QString &text)
-{
-    auto *label = new QLabel(text);
-    label->setStyleSheet(hintStyle("gray"));
-    return label;
-}
-
 QHBoxLayout *spinWithHint(QSpinBox *spin, const QString &hint)
 {
     auto *row = new QHBoxLayout;
     row->addWidget(spin);
-    row->addWidget(hintLabel(hint));
+    row->addWidget(SmallLabels::hintLabel(hint));
     return row;
 }
 
@@ -158,105 +91,6 @@ QSpinBox *spinBox(const char *name, GlintorSettings::IntRange range, int value)
     spin->setRange(range.minimum, range.maximum);
     spin->setValue(value);
     return spin;
-}
-
-// Whether the keyboard can type the combination's key, as the service will look for it. Only the X
-// display can tell; elsewhere the desktop decides, and nothing is refused here.
-bool typeable(const Hotkey::Combination &combination)
-{
-    return QGuiApplication::platformName() != QLatin1String("xcb") || X11Support::keyboardHasKey(combination.keysym);
-}
-
-QKeySequence defaultHotkey()
-{
-    return QKeySequence::fromString(QLatin1String(GlintorSettings::Default::Hotkey), QKeySequence::PortableText);
-}
-
-// QKeySequenceEdit drops the keypad modifier, so keypad Enter would pass for "Enter" and keypad 1 for
-// 1: keypad keys are finished here, whole, and go the way of every other choice.
-class HotkeyEdit final : public QKeySequenceEdit
-{
-public:
-    using QKeySequenceEdit::QKeySequenceEdit;
-
-protected:
-    void keyPressEvent(QKeyEvent *event) override
-    {
-        const Qt::KeyboardModifiers modifiers = event->modifiers();
-        if (!(modifiers & Qt::KeypadModifier)) {
-            QKeySequenceEdit::keyPressEvent(event);
-            return;
-        }
-        event->accept();
-        setKeySequence(QKeySequence(event->key() | int(modifiers & ~Qt::GroupSwitchModifier)));
-    }
-};
-
-// The narrowest width, up to the text's one-line width, at which fits(width) holds.
-int narrowestWidth(const QFontMetrics &metrics, const QString &text, const std::function<bool(int)> &fits)
-{
-    int narrow = 1;
-    int wide = metrics.horizontalAdvance(text) + 1;
-    while (narrow < wide) {
-        const int middle = (narrow + wide) / 2;
-        if (fits(middle))
-            wide = middle;
-        else
-            narrow = middle + 1;
-    }
-    return wide;
-}
-
-// The hint's room: two lines, and at least the width at which the longest of these texts fits in
-// them. A refusal then moves no row of the form and is not cut off, however small the window.
-void reserveRoom(QLabel *hint, const QStringList &texts)
-{
-    hint->ensurePolished();
-    const QFontMetrics metrics(hint->font());
-    const int height = metrics.boundingRect(QRect(), 0, QStringLiteral("|\n|")).height();
-    int width = 0;
-    for (const QString &text : texts) {
-        width = qMax(width, narrowestWidth(metrics, text, [&](int wide) {
-            const QRect needed = metrics.boundingRect(QRect(0, 0, wide, 4 * height), Qt::TextWordWrap, text);
-            return needed.height() <= height && needed.width() <= wide;
-        }));
-    }
-    hint->setMinimumWidth(width);
-    hint->setFixedHeight(height);
-}
-
-// Room for two lines of whichever of these texts needs most, at the narrowest width where each fits
-// in two lines of its own: Chinese lines are taller than Latin ones (the fallback font), so the room
-// is the same whatever the language, and no row below moves when it changes.
-void reserveTwoLines(QLabel *label, const QStringList &texts)
-{
-    label->ensurePolished();
-    const QFontMetrics metrics(label->font());
-    const auto heightAt = [&](const QString &text, int width) {
-        return metrics.boundingRect(QRect(0, 0, width, 100 * metrics.height()), Qt::TextWordWrap, text).height();
-    };
-    int width = 0;
-    for (const QString &text : texts) {
-        const int twoLines = 2 * metrics.boundingRect(QRect(), 0, text).height();
-        width = qMax(width, narrowestWidth(metrics, text, [&](int wide) { return heightAt(text, wide) <= twoLines; }));
-    }
-    int height = 0;
-    for (const QString &text : texts)
-        height = qMax(height, heightAt(text, width));
-    label->setMinimumWidth(width);
-    label->setFixedHeight(height);
-}
-
-void greyOut(QLayoutItem *item)
-{
-    if (!item)
-        return;
-    if (QWidget *widget = item->widget())
-        widget->setEnabled(false);
-    if (QLayout *layout = item->layout()) {
-        for (int i = 0; i < layout->count(); ++i)
-            greyOut(layout->itemAt(i));
-    }
 }
 
 } // namespace
@@ -307,87 +141,9 @@ void GlintorGUI::askServiceToTryEffect()
     });
 }
 
-void GlintorGUI::showWaylandLimits(QFormLayout *form, QVBoxLayout *mainLayout)
-{
-    const DisplayCheck::WaylandDesktop desktop = DisplayCheck::waylandDesktop();
-    if (desktop == DisplayCheck::WaylandDesktop::NoCompositor)
-        return;
-    // Small like the hints, but not grey: it must not pass for one of the greyed rows. The commands
-    // are there to be copied.
-    const auto explaining = [](const char *source, const QList<const char *> &others = {}) {
-        auto *label = new QLabel(tr(source));
-        label->setStyleSheet(QStringLiteral("QLabel { font-size: 11px; }"));
-        label->setWordWrap(true);
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        QStringList texts { QString::fromUtf8(source), label->text() };
-        for (const char *other : others)
-            texts << QString::fromUtf8(other) << tr(other);
-        reserveTwoLines(label, texts);
-        return label;
-    };
-    if (ShellExtension::gnomeOnWayland()) {
-        // Under the service's status line, kept up to date with it; only the Ctrl tap is greyed,
-        // under the reason: GNOME has its own.
-        gnomeNote = explaining(ExtensionMissingNote, { ExtensionActiveNote, ExtensionInstalledNote });
-        gnomeNote->setObjectName(QStringLiteral("gnomeNote"));
-        gnomeNote->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-        mainLayout->insertWidget(mainLayout->indexOf(statusLabel) + 1, gnomeNote);
-        showExtensionState();
-        QLabel *reason = explaining(GnomeCtrlTapReason);
-        reason->setObjectName(QStringLiteral("ctrlTapReason"));
-        int row = 0;
-        QFormLayout::ItemRole role;
-        form->getWidgetPosition(enableCtrlTapCheck, &row, &role);
-        greyOut(form->itemAt(row, role));
-        form->insertRow(row, reason);
-        return;
-    }
-    const char *source = desktop == DisplayCheck::WaylandDesktop::LayerShell ? WaylandInputReason : NoLayerShellNote;
-    QLabel *label = explaining(source);
-    if (desktop == DisplayCheck::WaylandDesktop::NoLayerShell) {
-        label->setObjectName(QStringLiteral("waylandNote"));
-        label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
-        // Under the service's status line: it tells how the service runs, and nothing is greyed.
-        mainLayout->insertWidget(mainLayout->indexOf(statusLabel) + 1, label);
-        return;
-    }
-    // Right above the rows it speaks of, which run from the shake trigger to the Ctrl tap. Their
-    // values are still loaded and saved: nothing is lost for an X11 session with the same settings.
-    label->setObjectName(QStringLiteral("waylandReason"));
-    int first = 0;
-    int last = 0;
-    QFormLayout::ItemRole role;
-    form->getWidgetPosition(enableShakeCheck, &first, &role);
-    form->getWidgetPosition(enableCtrlTapCheck, &last, &role);
-    for (int row = first; row <= last; ++row) {
-        for (const QFormLayout::ItemRole part :
-            { QFormLayout::LabelRole, QFormLayout::FieldRole, QFormLayout::SpanningRole })
-            greyOut(form->itemAt(row, part));
-    }
-    form->insertRow(first, label);
-}
-
-void GlintorGUI::showExtensionState()
-{
-    if (!gnomeNote)
-        return;
-    switch (ShellExtension::state()) {
-    case ShellExtension::State::Active:
-        gnomeNote->setText(tr(ExtensionActiveNote));
-        break;
-    case ShellExtension::State::Installed:
-        gnomeNote->setText(tr(ExtensionInstalledNote));
-        break;
-    case ShellExtension::State::Missing:
-        gnomeNote->setText(tr(ExtensionMissingNote));
-        break;
-    }
-}
-
 void GlintorGUI::setSystemctlTimeout(int milliseconds)
 {
-    systemctlTimeoutMs = milliseconds;
+    unit.setSystemctlTimeout(milliseconds);
 }
 
 void GlintorGUI::setupUI()
@@ -461,37 +217,10 @@ void GlintorGUI::setupUI()
     shakeAlternationsSpin = spinBox("shakeAlternationsSpin", Range::ShakeAlternations, Default::ShakeAlternations);
     form->addRow(tr("所需交替次数:"), spinWithHint(shakeAlternationsSpin, tr("(范围: 1-10 次)")));
 
-    hotkeyEdit = new HotkeyEdit(defaultHotkey());
-    hotkeyEdit->setObjectName(QStringLiteral("hotkeyEdit"));
-    connect(hotkeyEdit, &QKeySequenceEdit::keySequenceChanged, this, &GlintorGUI::takeHotkey);
-    // QKeySequenceEdit has no way of its own to give a hotkey up.
-    auto *clearHotkeyButton = new QPushButton(tr("清除"));
-    clearHotkeyButton->setObjectName(QStringLiteral("clearHotkeyButton"));
-    connect(clearHotkeyButton, &QPushButton::clicked, this, [this] { showHotkey(QKeySequence()); });
-    auto *hotkeyRow = new QHBoxLayout;
-    hotkeyRow->addWidget(hotkeyEdit, 1);
-    hotkeyRow->addWidget(clearHotkeyButton);
-    form->addRow(tr("快捷键:"), hotkeyRow);
-    // Its own line below the field, of one height whatever it says.
-    hotkeyHint = hintLabel(QString());
-    hotkeyHint->setObjectName(QStringLiteral("hotkeyHint"));
-    hotkeyHint->setWordWrap(true);
-    hotkeyHint->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    const QString longCombination = QStringLiteral("Ctrl+Alt+Shift+Meta+Volume Down");
-    QStringList hints;
-    for (const Hotkey::Problem problem : { Hotkey::Problem::NoKey, Hotkey::Problem::SeveralCombinations,
-             Hotkey::Problem::KeypadKey, Hotkey::Problem::UnknownKey, Hotkey::Problem::NoModifier,
-             Hotkey::Problem::NotOnKeyboard }) {
-        showRefusal(longCombination, problem);
-        hints << hotkeyHint->text();
-    }
-    for (const QKeySequence &sequence : { QKeySequence(), defaultHotkey() }) {
-        showHotkey(sequence);
-        hints << hotkeyHint->text();
-    }
-    reserveRoom(hotkeyHint, hints);
-    form->addRow(hotkeyHint);
-    showHotkey(defaultHotkey());
+    hotkeyField = new HotkeyField(this);
+    form->addRow(tr("快捷键:"), hotkeyField->row());
+    form->addRow(hotkeyField->hint());
+    hotkeyField->showHotkey(HotkeyField::defaultHotkey());
 
     enableCtrlTapCheck = new QCheckBox(tr("单击 Ctrl 键显示指针位置"));
     enableCtrlTapCheck->setObjectName(QStringLiteral("enableCtrlTapCheck"));
@@ -515,13 +244,13 @@ void GlintorGUI::setupUI()
     connect(aboutButton, &QPushButton::clicked, this, &GlintorGUI::showAbout);
     mainLayout->addWidget(aboutButton);
 
-    showWaylandLimits(form, mainLayout);
+    desktopNotes.show(form, mainLayout, statusLabel, enableShakeCheck, enableCtrlTapCheck);
     show();
 }
 
 void GlintorGUI::startService()
 {
-    if (runSystemctl({ QStringLiteral("start"), UnitName }, systemctlTimeoutMs).succeeded()) {
+    if (unit.start()) {
         QMessageBox::information(this, tr("成功"), tr("Glintor服务已成功启动。"));
         checkServiceStatus();
     } else {
@@ -531,7 +260,7 @@ void GlintorGUI::startService()
 
 void GlintorGUI::stopService()
 {
-    if (runSystemctl({ QStringLiteral("stop"), UnitName }, systemctlTimeoutMs).succeeded()) {
+    if (unit.stop()) {
         QMessageBox::information(this, tr("成功"), tr("Glintor服务已成功停止。"));
         checkServiceStatus();
     } else {
@@ -541,17 +270,10 @@ void GlintorGUI::stopService()
 
 bool GlintorGUI::doRestartService()
 {
-    runSystemctl({ QStringLiteral("daemon-reload") }, systemctlTimeoutMs);
-    runSystemctl({ QStringLiteral("stop"), UnitName }, systemctlTimeoutMs);
-    QThread::msleep(RestartPauseMs);
-    const bool started = runSystemctl({ QStringLiteral("start"), UnitName }, systemctlTimeoutMs).succeeded();
+    const bool started = unit.restart();
     if (started) {
         QMessageBox::information(this, tr("成功"), tr("Glintor服务已成功重启。"));
     } else {
-        // Only the service installed beside this program, never whatever the working directory holds.
-        const QString service = QCoreApplication::applicationDirPath() + QStringLiteral("/glintor-service");
-        if (QFileInfo(service).isExecutable())
-            QProcess::startDetached(service, { QStringLiteral("--debug") });
         QMessageBox::information(this, tr("信息"), tr("已尝试重启Glintor服务。如果服务未运行，请手动启动。"));
     }
     checkServiceStatus();
@@ -560,11 +282,8 @@ bool GlintorGUI::doRestartService()
 
 void GlintorGUI::checkServiceStatus()
 {
-    showExtensionState();
-    const SystemctlRun run = runSystemctl({ QStringLiteral("is-active"), UnitName }, systemctlTimeoutMs);
-    // Only the printed word counts; the text stops at a NUL byte, as a C string would.
-    const QString state = run.completed ? QString::fromUtf8(run.output.trimmed().constData()) : QString();
-    const bool running = state == QLatin1String("active");
+    desktopNotes.showExtensionState();
+    const bool running = unit.isActive();
     startButton->setEnabled(!running);
     stopButton->setEnabled(running);
     if (running) {
@@ -588,7 +307,7 @@ void GlintorGUI::saveSettings()
     settings.setValue(Key::ShakeAlternations, shakeAlternationsSpin->value());
     settings.setValue(Key::EnableAnimation, enableAnimationCheck->isChecked());
     settings.setValue(Key::AnimationEffect, animationEffectCombo->currentIndex());
-    settings.setValue(Key::Hotkey, hotkeyEdit->keySequence().toString(QKeySequence::PortableText));
+    settings.setValue(Key::Hotkey, hotkeyField->keySequence().toString(QKeySequence::PortableText));
     settings.setValue(Key::EnableCtrlTap, enableCtrlTapCheck->isChecked());
     // The restarted service reads the file as it starts: with the values not on disk it would only
     // read the old ones again.
@@ -596,13 +315,13 @@ void GlintorGUI::saveSettings()
         return;
     // A passive grab belongs to one client only: say so when another program holds the new choice.
     const std::optional<Hotkey::Combination> hotkey
-        = Hotkey::fromText(hotkeyEdit->keySequence().toString(QKeySequence::PortableText));
+        = Hotkey::fromText(hotkeyField->keySequence().toString(QKeySequence::PortableText));
     if (hotkey && (!hotkeyBefore || hotkey->text != hotkeyBefore->text)
         && QGuiApplication::platformName() == QLatin1String("xcb")
         && X11Support::keyGrabbedElsewhere(hotkey->keysym, hotkey->modifiers)) {
         QMessageBox::information(this, tr("信息"),
             tr("快捷键 %1 已被其他程序占用。设置已保存，但在那个程序放开它之前，这个快捷键不会起作用。")
-                .arg(hotkeyEdit->keySequence().toString(QKeySequence::NativeText)));
+                .arg(hotkeyField->keySequence().toString(QKeySequence::NativeText)));
     }
     doRestartService();
 }
@@ -639,75 +358,8 @@ void GlintorGUI::loadSettings()
     shakeWindowMsSpin->setValue(settings.value(Key::ShakeWindowMs, Default::ShakeWindowMs).toInt());
     shakeAlternationsSpin->setValue(settings.value(Key::ShakeAlternations, Default::ShakeAlternations).toInt());
     animationEffectCombo->setCurrentIndex(settings.value(Key::AnimationEffect, Default::AnimationEffect).toInt());
-    // A stored hotkey the service would refuse is shown as the one it uses instead, and why.
-    const QVariant stored = settings.value(Key::Hotkey);
-    Hotkey::Problem refused = Hotkey::Problem::Accepted;
-    const std::optional<Hotkey::Combination> hotkey = Hotkey::fromSetting(stored, &refused);
-    showHotkey(hotkey ? QKeySequence::fromString(hotkey->text, QKeySequence::PortableText) : QKeySequence());
-    if (refused != Hotkey::Problem::Accepted)
-        showRefusal(Hotkey::settingText(stored), refused);
-    else if (hotkey && !typeable(*hotkey))
-        showRefusal(QKeySequence::fromString(hotkey->text, QKeySequence::PortableText).toString(QKeySequence::NativeText),
-            Hotkey::Problem::NotOnKeyboard);
+    hotkeyField->showStored(settings.value(Key::Hotkey));
     enableCtrlTapCheck->setChecked(settings.value(Key::EnableCtrlTap, Default::EnableCtrlTap).toBool());
-}
-
-void GlintorGUI::showHotkey(const QKeySequence &sequence)
-{
-    const QSignalBlocker quiet(hotkeyEdit);
-    hotkeyEdit->setKeySequence(sequence);
-    hotkeyHint->setText(
-        sequence.isEmpty() ? tr("(无快捷键；按下组合键即可设定，或在桌面的快捷键设置中绑定命令 glintor-locate)")
-                           : tr("(需含 Ctrl、Alt 或 Meta；功能键可单独使用。也可在桌面的快捷键设置中绑定命令 "
-                                "glintor-locate)"));
-    hotkeyHint->setStyleSheet(hintStyle("gray"));
-    accepted = sequence;
-}
-
-void GlintorGUI::showRefusal(const QString &text, Hotkey::Problem problem)
-{
-    QString why;
-    switch (problem) {
-    case Hotkey::Problem::Accepted:
-        return;
-    case Hotkey::Problem::NoKey:
-        why = tr("不能用“%1”：没有这样的键");
-        break;
-    case Hotkey::Problem::SeveralCombinations:
-        why = tr("不能用“%1”：快捷键只能是一个组合键");
-        break;
-    case Hotkey::Problem::KeypadKey:
-        why = tr("不能用“%1”：小键盘上的键不能作快捷键");
-        break;
-    case Hotkey::Problem::UnknownKey:
-        why = tr("不能用“%1”：服务无法捕获这个键（如多媒体键）");
-        break;
-    case Hotkey::Problem::NoModifier:
-        why = tr("不能用“%1”：需含 Ctrl、Alt 或 Meta；功能键可单独使用");
-        break;
-    case Hotkey::Problem::NotOnKeyboard:
-        why = tr("不能用“%1”：这个键盘上没有这个键");
-        break;
-    }
-    hotkeyHint->setText(why.arg(text));
-    hotkeyHint->setStyleSheet(hintStyle("red"));
-}
-
-void GlintorGUI::takeHotkey(const QKeySequence &sequence)
-{
-    // The edit empties itself as a recording begins: that is no choice yet. The clear button gives
-    // the hotkey up.
-    if (sequence.isEmpty())
-        return;
-    // The edit would go on recording up to four combinations: the first one decides.
-    const QKeySequence first(sequence[0]);
-    Hotkey::Problem problem = Hotkey::check(first);
-    const std::optional<Hotkey::Combination> combination = Hotkey::fromText(first.toString(QKeySequence::PortableText));
-    if (combination && !typeable(*combination))
-        problem = Hotkey::Problem::NotOnKeyboard;
-    showHotkey(problem == Hotkey::Problem::Accepted ? first : accepted);
-    hotkeyEdit->clearFocus();
-    showRefusal(first.toString(QKeySequence::NativeText), problem);
 }
 
 void GlintorGUI::restoreDefaultSettings()

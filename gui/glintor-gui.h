@@ -1,27 +1,24 @@
 #pragma once
 
-#include <QKeySequence>
+#include "desktopnotes.h"
+#include "unitcontrol.h"
+
 #include <QMainWindow>
 
 #include <memory>
 
 class Glintor;
+class HotkeyField;
 class QCheckBox;
 class QComboBox;
-class QFormLayout;
-class QKeySequenceEdit;
 class QLabel;
 class QPushButton;
 class QSettings;
 class QSpinBox;
-class QVBoxLayout;
-
-namespace Hotkey {
-enum class Problem;
-}
 
 // The settings window: shows whether the glintor.service user unit runs, starts, stops and restarts it
-// through "systemctl --user", edits the settings file the service reads and shows the About box.
+// (UnitControl), edits the settings file the service reads in a form with the hotkey field
+// (HotkeyField) and the desktop's notes (DesktopNotes), and shows the About box.
 class GlintorGUI final : public QMainWindow
 {
     Q_OBJECT
@@ -56,22 +53,10 @@ private:
     // Syncs the settings to the file; when they did not reach it, shows why, headed by failure, and
     // returns false.
     bool writeOrReport(QSettings &settings, const QString &failure);
-    // Keeps the hotkey field to one combination the service can grab; refuses others with a hint.
-    void takeHotkey(const QKeySequence &sequence);
-    // Shows the sequence in the field (empty: no hotkey) with the neutral hint.
-    void showHotkey(const QKeySequence &sequence);
-    // Says in the hint why the text cannot be the hotkey.
-    void showRefusal(const QString &text, Hotkey::Problem problem);
     // Plays the effect and colour chosen in the window, saved or not, at the pointer: here on X11,
     // through the running service where the window is a Wayland client.
     void tryEffect();
     void askServiceToTryEffect();
-    // What the desktop keeps from Glintor, said where it matters: on a layer-shell desktop the rows of
-    // the triggers the service cannot have are greyed with the reason; without layer-shell a note.
-    void showWaylandLimits(QFormLayout *form, QVBoxLayout *mainLayout);
-    // On GNOME's Wayland session: whether Glintor's extension for GNOME Shell is active, installed or
-    // missing, and the command that fixes it. Kept up to date with the service's status.
-    void showExtensionState();
 
     QPushButton *startButton = nullptr;
     QPushButton *stopButton = nullptr;
@@ -84,11 +69,9 @@ private:
     QSpinBox *shakeDistanceSpin = nullptr;
     QSpinBox *shakeWindowMsSpin = nullptr;
     QSpinBox *shakeAlternationsSpin = nullptr;
-    QKeySequenceEdit *hotkeyEdit = nullptr;
-    QLabel *hotkeyHint = nullptr;
+    HotkeyField *hotkeyField = nullptr;
     QCheckBox *enableCtrlTapCheck = nullptr;
-    QLabel *gnomeNote = nullptr;
-    QKeySequence accepted; // what the hotkey field shows, to go back to when a combination is refused
+    DesktopNotes desktopNotes;
     std::unique_ptr<Glintor> tryOverlay; // made at the first "试一试"
-    int systemctlTimeoutMs = SystemctlTimeoutMs;
+    UnitControl unit { SystemctlTimeoutMs };
 };
