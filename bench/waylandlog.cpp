@@ -28,7 +28,12 @@ std::vector<WaylandLogLine> readWaylandLog(const QString &path)
         if (parts.size() != 2)
             continue;
         line.stamp = quint32(parts[0].toULongLong() * 1000 + parts[1].toULongLong());
-        line.text = rest.mid(close + 1).trimmed();
+        QString text = QString::fromLatin1(rest.mid(close + 1).trimmed());
+        // libwayland 1.23 (Debian 13) names the queue first and writes objects as name#id, not name@id.
+        static const QRegularExpression queue(QStringLiteral("^\\{[^}]*\\}\\s*"));
+        static const QRegularExpression object(QStringLiteral("\\b([A-Za-z_][A-Za-z0-9_]*)#(\\d+)"));
+        text.remove(queue).replace(object, QStringLiteral("\\1@\\2"));
+        line.text = text.toLatin1();
         lines.push_back(std::move(line));
     }
     return lines;
