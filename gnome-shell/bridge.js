@@ -31,7 +31,8 @@ const VERSION = '@PROJECT_VERSION@';
 // The least time between two PointerMoved signals to one client, in microseconds.
 const MOTION_INTERVAL_US = 20000;
 
-// 45 moved the cursor tracker from the display to the backend.
+// 48 moved the cursor tracker from the display (Meta.CursorTracker.get_for_display, gone) to the
+// backend.
 function cursorTracker() {
     if (typeof global.backend?.get_cursor_tracker === 'function')
         return global.backend.get_cursor_tracker();
