@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -114,7 +115,9 @@ GnomeShell::GnomeShell(const QStringList &extensionDirs)
             return;
     }
     QFile::setPermissions(runtimePath, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QStringList folders = QStringList { QStringLiteral(GLINTOR_GNOME_TEST_EXTENSION_DIR) } + extensionDirs;
+    const QStringList folders
+        = QStringList { QStringLiteral(GLINTOR_GNOME_TEST_EXTENSION_DIR "/%1/%2").arg(flavour(), HelperUuid) }
+        + extensionDirs;
     for (const QString &folder : folders) {
         uuids << installExtension(folder, base.filePath(QStringLiteral("data/gnome-shell/extensions")));
         if (uuids.last().isEmpty())
@@ -186,6 +189,18 @@ QString GnomeShell::missingTools()
             return tool + QStringLiteral(" is not installed");
     }
     return QString();
+}
+
+QString GnomeShell::flavour()
+{
+    static const QString chosen = [] {
+        const QByteArray version = runToEnd(QStringLiteral("gnome-shell"), { QStringLiteral("--version") },
+            QProcessEnvironment::systemEnvironment());
+        const QRegularExpressionMatch major
+            = QRegularExpression(QStringLiteral("GNOME Shell (\\d+)")).match(QString::fromUtf8(version));
+        return major.captured(1).toInt() >= 45 ? QStringLiteral("esm") : QStringLiteral("legacy");
+    }();
+    return chosen;
 }
 
 bool GnomeShell::isReady() const

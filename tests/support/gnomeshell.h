@@ -35,6 +35,8 @@ public:
 
     // Empty when the Shell and the tools the rig needs are installed; else what is missing.
     static QString missingTools();
+    // The flavour of extension the installed Shell loads: "legacy" before GNOME 45, else "esm".
+    static QString flavour();
 
     // Up: the Shell runs, Xwayland answers, every extension listed is enabled, the overview is left.
     bool isReady() const;
