@@ -8,6 +8,8 @@ constexpr const char *Uuid = "glintor@glintor.org";
 constexpr const char *BusName = "org.glintor.ShellExtension";
 constexpr const char *ObjectPath = "/org/glintor/ShellExtension";
 constexpr const char *Interface = "org.glintor.ShellExtension";
+// GrabHotkey's answer to a combination without Ctrl, Alt or Super.
+constexpr const char *NotAllowedError = "org.glintor.ShellExtension.Error.NotAllowed";
 // GNOME Shell itself on the session bus.
 constexpr const char *ShellBusName = "org.gnome.Shell";
 

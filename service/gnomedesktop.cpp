@@ -152,8 +152,23 @@ void GnomeDesktop::grabHotkey()
     connect(call, &QDBusPendingCallWatcher::finished, this, [this, seen](QDBusPendingCallWatcher *answered) {
         answered->deleteLater();
         const QDBusPendingReply<bool> reply = *answered;
-        if (seen != generation || !schedule || reply.isError())
+        if (seen != generation || !schedule)
             return;
+        // Refused for good: asked again, it would be refused again.
+        if (reply.isError()) {
+            const QString hotkey = triggers().hotkey->text;
+            if (reply.error().name() == QLatin1String(ShellExtension::NotAllowedError))
+                qWarning().noquote() << QStringLiteral(
+                    "Glintor's extension for GNOME Shell takes only hotkeys with Ctrl, Alt or Super, so %1 does "
+                    "nothing on GNOME: choose another hotkey in Glintor's settings")
+                                            .arg(hotkey);
+            else
+                qWarning().noquote() << QStringLiteral(
+                    "Glintor's extension for GNOME Shell could not grab the hotkey %1 (%2): disable and enable the "
+                    "extension, or log out and in again")
+                                            .arg(hotkey, reply.error().message());
+            return;
+        }
         // A combination the Shell refuses is held by another program, or by the Shell itself: told and
         // tried again as on X11.
         const qint64 now = nowMs();

@@ -61,6 +61,8 @@ public:
     bool restart();
     bool setExtensionEnabled(const QString &uuid, bool enabled);
     ExtensionState extensionState(const QString &uuid, QString *error = nullptr) const;
+    // Makes every method of an extension that lets a key binding through fail, until called with false.
+    bool failKeybindings(bool fail) { return callHelper(QStringLiteral("FailKeybindings"), { fail }); }
 
     // Global logical positions; true once the Shell has handled the motion to the last point.
     bool movePointer(QPoint position) { return movePointer(QVector<QPoint> { position }); }

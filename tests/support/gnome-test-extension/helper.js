@@ -31,6 +31,9 @@ const INTERFACE_XML = `<node>
     <method name="Ungrab">
       <arg name="activations" type="u" direction="out"/>
     </method>
+    <method name="FailKeybindings">
+      <arg name="fail" type="b" direction="in"/>
+    </method>
   </interface>
 </node>`;
 
@@ -56,6 +59,7 @@ class TestHelper {
         Gio.bus_unown_name(this._nameId);
         this._dbus.unexport();
         this.Ungrab();
+        this.FailKeybindings(false);
         this._tracker.disconnect(this._motionId);
         this._pointer = this._keyboard = this._tracker = this._dbus = null;
     }
@@ -180,5 +184,15 @@ class TestHelper {
         Main.wm.allowKeybinding(Meta.external_binding_name_for_action(this._action), Shell.ActionMode.NONE);
         this._action = Meta.KeyBindingAction.NONE;
         return this._activations;
+    }
+
+    // Makes the Shell's allowKeybinding throw, as a step that fails inside an extension's method.
+    FailKeybindings(fail) {
+        if (fail)
+            Main.wm.allowKeybinding = () => {
+                throw new Error('allowKeybinding failed on purpose');
+            };
+        else
+            delete Main.wm.allowKeybinding;
     }
 }
