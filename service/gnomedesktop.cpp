@@ -24,6 +24,8 @@ namespace {
 // release check, the grab) waits as long as the bus allows.
 constexpr int PointerAnswerMs = 3000;
 constexpr int SetUpAnswerMs = 25000;
+// The start waits this long at most for the Shell to say where the extension stands.
+constexpr int StatusAnswerMs = 5000;
 
 QDBusMessage extensionCall(const QString &method)
 {
@@ -78,11 +80,10 @@ void GnomeDesktop::sayWhatIsSeen()
 {
     if (QDBusConnection::sessionBus().interface()->isServiceRegistered(QLatin1String(ShellExtension::BusName)).value())
         return;
-    qInfo("GNOME Shell on Wayland shows glintor-service (through XWayland) the pointer and the keys only while "
-          "they are over X11 windows. Glintor's extension for GNOME Shell shows them everywhere: enable it with "
-          "\"gnome-extensions enable %s\" (installed by scripts/run and the package); on Wayland the Shell loads it at "
-          "the next login",
-        ShellExtension::Uuid);
+    qInfo().noquote() << QStringLiteral("GNOME Shell on Wayland shows glintor-service (through XWayland) the pointer "
+                                        "and the keys only while they are over X11 windows; Glintor's extension for "
+                                        "GNOME Shell shows them everywhere. %1")
+                             .arg(ShellExtension::describe(ShellExtension::status(StatusAnswerMs)));
 }
 
 void GnomeDesktop::extensionAppeared()

@@ -46,6 +46,12 @@ QString extensionDir(const QString &flavour)
     return QStringLiteral(GLINTOR_SHELL_EXTENSION_DIR "/%1/" GLINTOR_SHELL_EXTENSION_UUID).arg(flavour);
 }
 
+QJsonObject builtMetadata(const QString &flavour)
+{
+    QFile file(extensionDir(flavour) + QStringLiteral("/metadata.json"));
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+}
+
 const QString StartedLine = QStringLiteral("Animation started at position: ");
 const QString ThereLine = QStringLiteral("Glintor's extension for GNOME Shell is there");
 
@@ -157,6 +163,7 @@ private slots:
     void servicePlaysAtThePointer();
     void serviceHotkeyRefused_data();
     void serviceHotkeyRefused();
+    void serviceFollowsTheExtension_data();
     void serviceFollowsTheExtension();
     void shellRestarted();
 
@@ -232,9 +239,7 @@ void TestGnomeExtension::flavour()
     QFETCH(int, oldest);
     QFETCH(int, newest);
 
-    QFile file(extensionDir(flavour) + QStringLiteral("/metadata.json"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QJsonObject metadata = QJsonDocument::fromJson(file.readAll()).object();
+    const QJsonObject metadata = builtMetadata(flavour);
     QCOMPARE(metadata.value(QStringLiteral("uuid")).toString(), QStringLiteral(GLINTOR_SHELL_EXTENSION_UUID));
     const QStringList versions = metadata.value(QStringLiteral("shell-version")).toVariant().toStringList();
     QVERIFY2(versions.size() > newest - oldest, qPrintable(versions.join(QLatin1Char(' '))));
@@ -597,29 +602,55 @@ void TestGnomeExtension::serviceHotkeyRefused()
     QVERIFY(!service->waitForLine(StartedLine + pointText(QPoint(800, 200))).isEmpty());
 }
 
-// Started without the extension the service says how to enable it and works as through XWayland;
-// it follows the extension as it comes, goes and comes back, never at a position from before.
+void TestGnomeExtension::serviceFollowsTheExtension_data()
+{
+    QTest::addColumn<bool>("outOfDate"); // else disabled
+    QTest::addColumn<QString>("said");
+
+    const QString enable = QStringLiteral("enable it with \"gnome-extensions enable glintor@glintor.org\"");
+    QTest::newRow("disabled") << false << enable;
+    QTest::newRow("out of date") << true << "is made for GNOME Shell 42, not for GNOME Shell ";
+}
+
+// Started without the extension the service says what to do and works as through XWayland; it
+// follows the extension as it comes, goes and comes back, never at a position from before.
 void TestGnomeExtension::serviceFollowsTheExtension()
 {
+    QFETCH(bool, outOfDate);
+    QFETCH(QString, said);
+
     const QString uuid = QStringLiteral(GLINTOR_SHELL_EXTENSION_UUID);
-    QVERIFY(shell->setExtensionEnabled(uuid, false));
-    auto service = startService(QStringLiteral("enable it with \"gnome-extensions enable glintor@glintor.org\""));
+    if (outOfDate)
+        QCOMPARE(shell->declareShellVersions(uuid, { QStringLiteral("42") }), GnomeShell::OutOfDate);
+    else
+        QVERIFY(shell->setExtensionEnabled(uuid, false));
+    auto service = startService(said);
     QCOMPARE(locate(), 0);
     QVERIFY(!service->waitForLine(StartedLine).isEmpty());
 
-    QVERIFY(shell->setExtensionEnabled(uuid, true));
+    if (outOfDate) {
+        const QStringList declared
+            = builtMetadata(GnomeShell::flavour()).value(QStringLiteral("shell-version")).toVariant().toStringList();
+        QCOMPARE(shell->declareShellVersions(uuid, declared), GnomeShell::Enabled);
+    } else {
+        QVERIFY(shell->setExtensionEnabled(uuid, true));
+    }
     QVERIFY(!service->waitForLine(ThereLine).isEmpty());
-    QVERIFY(shell->movePointer(QPoint(1234, 567)));
+    QVERIFY(shell->movePointer(QPoint(1234, 566)));
     QCOMPARE(locate(), 0);
-    QVERIFY(!service->waitForLine(StartedLine + pointText(QPoint(1234, 567))).isEmpty());
+    QVERIFY(!service->waitForLine(StartedLine + pointText(QPoint(1234, 566))).isEmpty());
 
     QVERIFY(shell->setExtensionEnabled(uuid, false));
     QVERIFY(!service->waitForLine(QStringLiteral("Glintor's extension for GNOME Shell has gone")).isEmpty());
     QVERIFY(shell->setExtensionEnabled(uuid, true));
     QTRY_COMPARE_WITH_TIMEOUT(service->linesContaining(ThereLine).size(), 2, 10000);
-    QVERIFY(shell->movePointer(QPoint(222, 333)));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        shell->keys(CtrlAltM) && !service->waitForLine(StartedLine + pointText(QPoint(222, 333)), 500).isEmpty(), 10000);
+    QVERIFY(shell->movePointer(QPoint(222, 334)));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+            return shell->keys(CtrlAltM)
+                && !service->waitForLine(StartedLine + pointText(QPoint(222, 334)), 500).isEmpty();
+        },
+        10000));
     QCOMPARE(service->process().state(), QProcess::Running);
 }
 

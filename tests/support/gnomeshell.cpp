@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -432,6 +433,20 @@ GnomeShell::ExtensionState GnomeShell::extensionState(const QString &uuid, QStri
     if (error)
         *error = info.value(QStringLiteral("error")).toString();
     return ExtensionState(info.value(QStringLiteral("state")).toInt());
+}
+
+GnomeShell::ExtensionState GnomeShell::declareShellVersions(const QString &uuid, const QStringList &versions)
+{
+    QFile file(base.filePath(QStringLiteral("data/gnome-shell/extensions/%1/metadata.json").arg(uuid)));
+    if (!file.open(QIODevice::ReadWrite))
+        return Unknown;
+    QJsonObject metadata = QJsonDocument::fromJson(file.readAll()).object();
+    metadata.insert(QStringLiteral("shell-version"), QJsonArray::fromStringList(versions));
+    file.resize(0);
+    file.seek(0);
+    file.write(QJsonDocument(metadata).toJson());
+    file.close();
+    return callHelper(QStringLiteral("ReloadExtension"), { uuid }) ? extensionState(uuid) : Unknown;
 }
 
 bool GnomeShell::movePointer(const QVector<QPoint> &path)

@@ -31,6 +31,9 @@ const INTERFACE_XML = `<node>
     <method name="Ungrab">
       <arg name="activations" type="u" direction="out"/>
     </method>
+    <method name="ReloadExtension">
+      <arg name="uuid" type="s" direction="in"/>
+    </method>
     <method name="FailKeybindings">
       <arg name="fail" type="b" direction="in"/>
     </method>
@@ -184,6 +187,13 @@ class TestHelper {
         Main.wm.allowKeybinding(Meta.external_binding_name_for_action(this._action), Shell.ActionMode.NONE);
         this._action = Meta.KeyBindingAction.NONE;
         return this._activations;
+    }
+
+    // Loads the extension again from its folder, as at a login: its metadata.json is read anew.
+    ReloadExtensionAsync([uuid], invocation) {
+        new Promise(resolve => resolve(Main.extensionManager.reloadExtension(Main.extensionManager.lookup(uuid))))
+            .then(() => invocation.return_value(null),
+                e => invocation.return_dbus_error('org.glintor.ShellTest.Error.Failed', `${e}`));
     }
 
     // Makes the Shell's allowKeybinding throw, as a step that fails inside an extension's method.
