@@ -170,8 +170,12 @@ private slots:
 private:
     std::unique_ptr<ExtensionClient> client(const QString &name);
     // The real service on this Shell, once it holds its bus name and has logged ready.
-    std::unique_ptr<ProgramRun> startService(const QString &ready);
+    std::unique_ptr<ProgramRun> startService(const QString &ready, qreal scale = 1);
     int locate() const;
+    // Moves the pointer from side to side, 50 ms between the moves.
+    bool swing(int y, int step, int swings);
+    // Presses Ctrl+Alt+M until the service logs line (its grab may still be on its way), for 10 s.
+    bool pressedUntil(ProgramRun &service, const QString &line);
     // The bounds of what a trigger drew around at on the screenshot taken while the service stood
     // still on a frame. Empty when nothing was drawn.
     QRect drawnAround(ProgramRun &service, QPoint at, const std::function<bool()> &trigger);
@@ -421,16 +425,33 @@ void TestGnomeExtension::disabledAndEnabled()
     QDBusConnection::disconnectFromBus(QStringLiteral("other"));
 }
 
-std::unique_ptr<ProgramRun> TestGnomeExtension::startService(const QString &ready)
+std::unique_ptr<ProgramRun> TestGnomeExtension::startService(const QString &ready, qreal scale)
 {
+    QProcessEnvironment env = shell->environment();
+    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(scale));
     auto run = std::make_unique<ProgramRun>(
-        builtProgram(QStringLiteral("glintor-service")), QStringList { QStringLiteral("--debug") }, shell->environment());
+        builtProgram(QStringLiteral("glintor-service")), QStringList { QStringLiteral("--debug") }, env);
     const QString name = QStringLiteral("org.glintor.Glintor.x11_") + shell->x11Display().mid(1);
     const bool held = QTest::qWaitFor(
         [&] { return shell->connection().interface()->servicePid(name).value() == uint(run->pid()); }, 15000);
     QTest::qVerify(held && !run->waitForLine(ready, 15000).isEmpty(), "the service is ready",
         qPrintable(run->lines().join(QLatin1Char('\n'))), __FILE__, __LINE__);
     return run;
+}
+
+bool TestGnomeExtension::swing(int y, int step, int swings)
+{
+    for (int i = 0; i < swings; ++i) {
+        if (!shell->movePointer(QPoint(i % 2 ? 600 : 600 + step, y)))
+            return false;
+        QTest::qWait(50);
+    }
+    return true;
+}
+
+bool TestGnomeExtension::pressedUntil(ProgramRun &service, const QString &line)
+{
+    return QTest::qWaitFor([&] { return shell->keys(CtrlAltM) && !service.waitForLine(line, 500).isEmpty(); }, 10000);
 }
 
 int TestGnomeExtension::locate() const
@@ -514,14 +535,6 @@ void TestGnomeExtension::servicePlaysAtThePointer()
 
     // A slow swing is no shake; the quick one after it is, where the pointer is.
     const QString shaken = QStringLiteral("Mouse shake detected");
-    const auto swing = [&](int y, int step, int swings) {
-        for (int i = 0; i < swings; ++i) {
-            if (!shell->movePointer(QPoint(i % 2 ? 600 : 600 + step, y)))
-                return false;
-            QTest::qWait(50);
-        }
-        return true;
-    };
     // After a pause that lets the moves before leave the shake rule's window.
     QTest::qWait(800);
     QVERIFY(swing(500, 20, 20));
@@ -606,10 +619,12 @@ void TestGnomeExtension::serviceFollowsTheExtension_data()
 {
     QTest::addColumn<bool>("outOfDate"); // else disabled
     QTest::addColumn<QString>("said");
+    QTest::addColumn<qreal>("scale"); // the service's QT_SCALE_FACTOR, which divides the Shell's positions
 
     const QString enable = QStringLiteral("enable it with \"gnome-extensions enable glintor@glintor.org\"");
-    QTest::newRow("disabled") << false << enable;
-    QTest::newRow("out of date") << true << "is made for GNOME Shell 42, not for GNOME Shell ";
+    QTest::newRow("disabled") << false << enable << 1.0;
+    QTest::newRow("out of date") << true << "is made for GNOME Shell 42, not for GNOME Shell " << 1.0;
+    QTest::newRow("Qt at scale 2") << false << enable << 2.0;
 }
 
 // Started without the extension the service says what to do and works as through XWayland; it
@@ -618,13 +633,14 @@ void TestGnomeExtension::serviceFollowsTheExtension()
 {
     QFETCH(bool, outOfDate);
     QFETCH(QString, said);
+    QFETCH(qreal, scale);
 
     const QString uuid = QStringLiteral(GLINTOR_SHELL_EXTENSION_UUID);
     if (outOfDate)
         QCOMPARE(shell->declareShellVersions(uuid, { QStringLiteral("42") }), GnomeShell::OutOfDate);
     else
         QVERIFY(shell->setExtensionEnabled(uuid, false));
-    auto service = startService(said);
+    auto service = startService(said, scale);
     QCOMPARE(locate(), 0);
     QVERIFY(!service->waitForLine(StartedLine).isEmpty());
 
@@ -638,19 +654,26 @@ void TestGnomeExtension::serviceFollowsTheExtension()
     QVERIFY(!service->waitForLine(ThereLine).isEmpty());
     QVERIFY(shell->movePointer(QPoint(1234, 566)));
     QCOMPARE(locate(), 0);
-    QVERIFY(!service->waitForLine(StartedLine + pointText(QPoint(1234, 566))).isEmpty());
+    QVERIFY(!service->waitForLine(StartedLine + pointText(QPoint(1234, 566) / scale)).isEmpty());
 
+    // Gone, it leaves the service its X11 input again: the hotkey and a shake over an X11 window.
     QVERIFY(shell->setExtensionEnabled(uuid, false));
     QVERIFY(!service->waitForLine(QStringLiteral("Glintor's extension for GNOME Shell has gone")).isEmpty());
+    QProcessEnvironment x11 = shell->environment();
+    x11.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    auto x11Window = std::make_unique<ClickProbe>(x11, QStringList { QStringLiteral("--fullscreen") });
+    QVERIFY(x11Window->waitUntilShown(QSize(1920, 1080), 20000));
+    QVERIFY(pressedUntil(*service, QStringLiteral("Hotkey Ctrl+Alt+M pressed")));
+    // A loaded machine may merge two moves of a swing in one look at the pointer: swung again.
+    QVERIFY(QTest::qWaitFor(
+        [&] { return swing(700, 400, 6) && !service->waitForLine(QStringLiteral("Mouse shake detected")).isEmpty(); },
+        20000));
+    x11Window.reset();
+
     QVERIFY(shell->setExtensionEnabled(uuid, true));
     QTRY_COMPARE_WITH_TIMEOUT(service->linesContaining(ThereLine).size(), 2, 10000);
     QVERIFY(shell->movePointer(QPoint(222, 334)));
-    QVERIFY(QTest::qWaitFor(
-        [&] {
-            return shell->keys(CtrlAltM)
-                && !service->waitForLine(StartedLine + pointText(QPoint(222, 334)), 500).isEmpty();
-        },
-        10000));
+    QVERIFY(pressedUntil(*service, StartedLine + pointText(QPoint(222, 334) / scale)));
     QCOMPARE(service->process().state(), QProcess::Running);
 }
 
