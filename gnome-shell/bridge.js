@@ -28,14 +28,30 @@ const BUS_NAME = 'org.glintor.ShellExtension';
 const OBJECT_PATH = '/org/glintor/ShellExtension';
 const INTERFACE_NAME = 'org.glintor.ShellExtension';
 const VERSION = '@PROJECT_VERSION@';
+// Errors the methods answer with.
+const NOT_ALLOWED_ERROR = 'org.glintor.ShellExtension.Error.NotAllowed';
+const FAILED_ERROR = 'org.glintor.ShellExtension.Error.Failed';
+// Any client of the session bus may call GrabHotkey: a combination without one of these would take
+// keys that type text from every application, and tell the caller each press. Names as mutter's
+// accelerator parser reads them, case aside: Ctrl, Alt (Mod1, Meta) and Super (Mod4, Hyper).
+const TYPING_FREE_MODIFIERS = /<(control|ctrl|ctl|primary|alt|mod1|meta|super|mod4|hyper)>/i;
 // The least time between two PointerMoved signals to one client, in microseconds.
 const MOTION_INTERVAL_US = 20000;
 
-// 45 moved the cursor tracker from the display to the backend.
+// 48 moved the cursor tracker from the display (Meta.CursorTracker.get_for_display, gone) to the
+// backend.
 function cursorTracker() {
     if (typeof global.backend?.get_cursor_tracker === 'function')
         return global.backend.get_cursor_tracker();
     return Meta.CursorTracker.get_for_display(global.display);
+}
+
+// A call the extension refuses, told to the caller with its D-Bus error name.
+class ClientError extends Error {
+    constructor(dbusName, message) {
+        super(message);
+        this.dbusName = dbusName;
+    }
 }
 
 class GlintorBridge {
@@ -43,21 +59,32 @@ class GlintorBridge {
         // Per client (its unique bus name): the accelerator it holds, whether it watches motion.
         this._clients = new Map();
         this._motionId = 0;
-        this._acceleratorId = global.display.connect('accelerator-activated',
-            (display, action) => this._onAccelerator(action));
-        this._dbus = Gio.DBusExportedObject.wrapJSObject(INTERFACE_XML, this);
-        this._dbus.export(Gio.DBus.session, OBJECT_PATH);
-        this._nameId = Gio.bus_own_name_on_connection(Gio.DBus.session, BUS_NAME,
-            Gio.BusNameOwnerFlags.NONE, null, null);
+        // A step that fails leaves nothing of the steps before it behind.
+        try {
+            this._acceleratorId = global.display.connect('accelerator-activated',
+                (display, action) => this._onAccelerator(action));
+            const dbus = Gio.DBusExportedObject.wrapJSObject(INTERFACE_XML, this);
+            dbus.export(Gio.DBus.session, OBJECT_PATH);
+            this._dbus = dbus;
+            this._nameId = Gio.bus_own_name_on_connection(Gio.DBus.session, BUS_NAME,
+                Gio.BusNameOwnerFlags.NONE, null, null);
+        } catch (e) {
+            this.disable();
+            throw e;
+        }
     }
 
     disable() {
-        Gio.bus_unown_name(this._nameId);
-        this._dbus.unexport();
+        if (this._nameId)
+            Gio.bus_unown_name(this._nameId);
+        this._nameId = 0;
+        this._dbus?.unexport();
         this._dbus = null;
         for (const name of [...this._clients.keys()])
             this._forget(name);
-        global.display.disconnect(this._acceleratorId);
+        if (this._acceleratorId)
+            global.display.disconnect(this._acceleratorId);
+        this._acceleratorId = 0;
         this._clients = null;
     }
 
@@ -71,26 +98,52 @@ class GlintorBridge {
     }
 
     GrabHotkeyAsync([accelerator], invocation) {
-        const client = this._client(invocation.get_sender());
-        this._release(client);
-        let grabbed = true;
-        if (accelerator !== '') {
+        this._answer(invocation, () => {
+            if (accelerator !== '' && !TYPING_FREE_MODIFIERS.test(accelerator)) {
+                throw new ClientError(NOT_ALLOWED_ERROR,
+                    `"${accelerator}" has neither Ctrl, Alt nor Super: it would take keys that type text`);
+            }
+            const client = this._client(invocation.get_sender());
+            this._release(client);
+            if (accelerator === '')
+                return new GLib.Variant('(b)', [true]);
             // Held down, the key repeats; the service wants one press.
             const action = global.display.grab_accelerator(accelerator, Meta.KeyBindingFlags.IGNORE_AUTOREPEAT);
-            grabbed = action !== Meta.KeyBindingAction.NONE;
-            if (grabbed) {
+            if (action === Meta.KeyBindingAction.NONE)
+                return new GLib.Variant('(b)', [false]);
+            client.action = action;
+            try {
                 // The Shell filters every binding it was not told to let through.
                 Main.wm.allowKeybinding(Meta.external_binding_name_for_action(action), Shell.ActionMode.ALL);
-                client.action = action;
+            } catch (e) {
+                this._release(client);
+                throw e;
             }
-        }
-        invocation.return_value(new GLib.Variant('(b)', [grabbed]));
+            return new GLib.Variant('(b)', [true]);
+        });
     }
 
     WatchMotionAsync([enabled], invocation) {
-        this._client(invocation.get_sender()).watching = enabled;
-        this._updateMotion();
-        invocation.return_value(null);
+        this._answer(invocation, () => {
+            this._client(invocation.get_sender()).watching = enabled;
+            this._updateMotion();
+            return null;
+        });
+    }
+
+    // Answers with what answer() returns, or with an error: before GNOME 50 an exception thrown out of
+    // an *Async method left the caller waiting until its time ran out.
+    _answer(invocation, answer) {
+        let reply;
+        try {
+            reply = answer();
+        } catch (e) {
+            if (!(e instanceof ClientError))
+                logError(e, 'Glintor');
+            invocation.return_dbus_error(e instanceof ClientError ? e.dbusName : FAILED_ERROR, e.message);
+            return;
+        }
+        invocation.return_value(reply);
     }
 
     _client(name) {
@@ -116,11 +169,12 @@ class GlintorBridge {
     }
 
     _release(client) {
-        if (client.action === Meta.KeyBindingAction.NONE)
+        const action = client.action;
+        if (action === Meta.KeyBindingAction.NONE)
             return;
-        global.display.ungrab_accelerator(client.action);
-        Main.wm.allowKeybinding(Meta.external_binding_name_for_action(client.action), Shell.ActionMode.NONE);
         client.action = Meta.KeyBindingAction.NONE;
+        global.display.ungrab_accelerator(action);
+        Main.wm.allowKeybinding(Meta.external_binding_name_for_action(action), Shell.ActionMode.NONE);
     }
 
     _onAccelerator(action) {

@@ -24,6 +24,8 @@ namespace {
 // release check, the grab) waits as long as the bus allows.
 constexpr int PointerAnswerMs = 3000;
 constexpr int SetUpAnswerMs = 25000;
+// The start waits this long at most for the Shell to say where the extension stands.
+constexpr int StatusAnswerMs = 5000;
 
 QDBusMessage extensionCall(const QString &method)
 {
@@ -78,11 +80,10 @@ void GnomeDesktop::sayWhatIsSeen()
 {
     if (QDBusConnection::sessionBus().interface()->isServiceRegistered(QLatin1String(ShellExtension::BusName)).value())
         return;
-    qInfo("GNOME Shell on Wayland shows glintor-service (through XWayland) the pointer and the keys only while "
-          "they are over X11 windows. Glintor's extension for GNOME Shell shows them everywhere: enable it with "
-          "\"gnome-extensions enable %s\" (installed by scripts/run and the package); on Wayland the Shell loads it at "
-          "the next login",
-        ShellExtension::Uuid);
+    qInfo().noquote() << QStringLiteral("GNOME Shell on Wayland shows glintor-service (through XWayland) the pointer "
+                                        "and the keys only while they are over X11 windows; Glintor's extension for "
+                                        "GNOME Shell shows them everywhere. %1")
+                             .arg(ShellExtension::describe(ShellExtension::status(StatusAnswerMs)));
 }
 
 void GnomeDesktop::extensionAppeared()
@@ -152,8 +153,23 @@ void GnomeDesktop::grabHotkey()
     connect(call, &QDBusPendingCallWatcher::finished, this, [this, seen](QDBusPendingCallWatcher *answered) {
         answered->deleteLater();
         const QDBusPendingReply<bool> reply = *answered;
-        if (seen != generation || !schedule || reply.isError())
+        if (seen != generation || !schedule)
             return;
+        // Refused for good: asked again, it would be refused again.
+        if (reply.isError()) {
+            const QString hotkey = triggers().hotkey->text;
+            if (reply.error().name() == QLatin1String(ShellExtension::NotAllowedError))
+                qWarning().noquote() << QStringLiteral(
+                    "Glintor's extension for GNOME Shell takes only hotkeys with Ctrl, Alt or Super, so %1 does "
+                    "nothing on GNOME: choose another hotkey in Glintor's settings")
+                                            .arg(hotkey);
+            else
+                qWarning().noquote() << QStringLiteral(
+                    "Glintor's extension for GNOME Shell could not grab the hotkey %1 (%2): disable and enable the "
+                    "extension, or log out and in again")
+                                            .arg(hotkey, reply.error().message());
+            return;
+        }
         // A combination the Shell refuses is held by another program, or by the Shell itself: told and
         // tried again as on X11.
         const qint64 now = nowMs();

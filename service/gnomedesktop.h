@@ -12,8 +12,9 @@ class QTimer;
 // XWayland, which knows the pointer and the keys only while they are over X11 windows. While
 // Glintor's extension for GNOME Shell is there (and of this release), the pointer, its motion and
 // the hotkey come from the Shell instead, and the service reads no keys and no pointer from X11;
-// without it the service works as on X11 and says how to enable the extension. The overlay stays
-// the X11 one, which the Shell shows above native Wayland windows.
+// without it the service works as on X11 and says where the extension stands (not installed, not
+// enabled, out of date for this Shell, failed) and what to do. The overlay stays the X11 one, which
+// the Shell shows above native Wayland windows.
 class GnomeDesktop final : public X11Desktop {
     Q_OBJECT
 

@@ -32,6 +32,7 @@ const QString Service = QStringLiteral("org.glintor.ShellExtension");
 const QString Path = QStringLiteral("/org/glintor/ShellExtension");
 const QString Interface = QStringLiteral("org.glintor.ShellExtension");
 const QString Hotkey = QStringLiteral("<Control><Alt>m");
+const QString NotAllowed = QStringLiteral("org.glintor.ShellExtension.Error.NotAllowed");
 const QVector<quint32> CtrlAltM { 0xffe3, 0xffe9, 0x6d };
 const QVector<quint32> CtrlAltK { 0xffe3, 0xffe9, 0x6b };
 constexpr qint64 MotionIntervalMs = 20;
@@ -43,6 +44,12 @@ QElapsedTimer g_clock;
 QString extensionDir(const QString &flavour)
 {
     return QStringLiteral(GLINTOR_SHELL_EXTENSION_DIR "/%1/" GLINTOR_SHELL_EXTENSION_UUID).arg(flavour);
+}
+
+QJsonObject builtMetadata(const QString &flavour)
+{
+    QFile file(extensionDir(flavour) + QStringLiteral("/metadata.json"));
+    return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
 }
 
 const QString StartedLine = QStringLiteral("Animation started at position: ");
@@ -154,15 +161,21 @@ private slots:
     void motionAtMostEvery20ms();
     void disabledAndEnabled();
     void servicePlaysAtThePointer();
+    void serviceHotkeyRefused_data();
     void serviceHotkeyRefused();
+    void serviceFollowsTheExtension_data();
     void serviceFollowsTheExtension();
     void shellRestarted();
 
 private:
     std::unique_ptr<ExtensionClient> client(const QString &name);
     // The real service on this Shell, once it holds its bus name and has logged ready.
-    std::unique_ptr<ProgramRun> startService(const QString &ready);
+    std::unique_ptr<ProgramRun> startService(const QString &ready, qreal scale = 1);
     int locate() const;
+    // Moves the pointer from side to side, 50 ms between the moves.
+    bool swing(int y, int step, int swings);
+    // Presses Ctrl+Alt+M until the service logs line (its grab may still be on its way), for 10 s.
+    bool pressedUntil(ProgramRun &service, const QString &line);
     // The bounds of what a trigger drew around at on the screenshot taken while the service stood
     // still on a frame. Empty when nothing was drawn.
     QRect drawnAround(ProgramRun &service, QPoint at, const std::function<bool()> &trigger);
@@ -178,7 +191,7 @@ void TestGnomeExtension::initTestCase()
     g_clock.start();
     if (!GnomeShell::missingTools().isEmpty())
         return;
-    shell = std::make_unique<GnomeShell>(QStringList { extensionDir(QStringLiteral("legacy")) });
+    shell = std::make_unique<GnomeShell>(QStringList { extensionDir(GnomeShell::flavour()) });
     QVERIFY2(shell->isReady(), qPrintable(shell->logTail()));
     qInfo("GNOME Shell ready in %lld ms, Xwayland on %s", shell->startUpTime(), qPrintable(shell->x11Display()));
     first = std::make_unique<ExtensionClient>(shell->connection());
@@ -215,10 +228,11 @@ std::unique_ptr<ExtensionClient> TestGnomeExtension::client(const QString &name)
 void TestGnomeExtension::flavour_data()
 {
     QTest::addColumn<QString>("flavour");
-    QTest::addColumn<QStringList>("shellVersions");
+    QTest::addColumn<int>("oldest");
+    QTest::addColumn<int>("newest"); // or later
 
-    QTest::newRow("GNOME 42 to 44") << "legacy" << QStringList { "42", "43", "44" };
-    QTest::newRow("GNOME 45 and later") << "esm" << QStringList { "45", "46", "47", "48" };
+    QTest::newRow("GNOME 42 to 44") << "legacy" << 42 << 44;
+    QTest::newRow("GNOME 45 to 51") << "esm" << 45 << 51;
 }
 
 // Both flavours say which Shells they are for. Debian 12 has no GNOME 45: gjs loads that flavour
@@ -226,23 +240,30 @@ void TestGnomeExtension::flavour_data()
 void TestGnomeExtension::flavour()
 {
     QFETCH(QString, flavour);
-    QFETCH(QStringList, shellVersions);
+    QFETCH(int, oldest);
+    QFETCH(int, newest);
 
-    QFile file(extensionDir(flavour) + QStringLiteral("/metadata.json"));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QJsonObject metadata = QJsonDocument::fromJson(file.readAll()).object();
+    const QJsonObject metadata = builtMetadata(flavour);
     QCOMPARE(metadata.value(QStringLiteral("uuid")).toString(), QStringLiteral(GLINTOR_SHELL_EXTENSION_UUID));
-    QCOMPARE(metadata.value(QStringLiteral("shell-version")).toVariant().toStringList(), shellVersions);
+    const QStringList versions = metadata.value(QStringLiteral("shell-version")).toVariant().toStringList();
+    QVERIFY2(versions.size() > newest - oldest, qPrintable(versions.join(QLatin1Char(' '))));
+    for (int i = 0; i < versions.size(); ++i)
+        QCOMPARE(versions.at(i), QString::number(oldest + i));
     QCOMPARE(metadata.value(QStringLiteral("version-name")).toString(), QStringLiteral(GLINTOR_VERSION));
+    QVERIFY(metadata.value(QStringLiteral("url")).toString().startsWith(QStringLiteral("https://")));
     if (flavour != QStringLiteral("esm"))
         return;
     if (QStandardPaths::findExecutable(QStringLiteral("gjs")).isEmpty())
         QSKIP("gjs is not installed");
-    bool ok = false;
-    const QByteArray out = runToEnd(QStringLiteral("gjs"),
-        { QStringLiteral("-m"), QStringLiteral(GLINTOR_ESM_CHECK), extensionDir(flavour) + "/extension.js" },
-        QProcessEnvironment::systemEnvironment(), &ok);
-    QVERIFY2(ok && out.trimmed() == "ok", out.constData());
+    // The rig's helper too, which GNOME 45 and later load.
+    for (const QString &extension : { extensionDir(flavour),
+             QStringLiteral(GLINTOR_GNOME_TEST_EXTENSION_DIR "/esm/%1").arg(GnomeShell::HelperUuid) }) {
+        bool ok = false;
+        const QByteArray out = runToEnd(QStringLiteral("gjs"),
+            { QStringLiteral("-m"), QStringLiteral(GLINTOR_ESM_CHECK), extension + "/extension.js" },
+            QProcessEnvironment::systemEnvironment(), &ok);
+        QVERIFY2(ok && out.trimmed() == "ok", out.constData());
+    }
 }
 
 void TestGnomeExtension::pointerOverWaylandWindow_data()
@@ -289,7 +310,7 @@ void TestGnomeExtension::hotkeyForItsClient()
     // Another client: refused what the first holds, given its own, and only its own presses.
     auto second = client(QStringLiteral("second"));
     QVERIFY(!second->grab(Hotkey));
-    QVERIFY(second->grab(QStringLiteral("<Control><Alt>k")));
+    QVERIFY(second->grab(QStringLiteral("<primary><ALT>k")));
     QVERIFY(shell->keys(CtrlAltM));
     QVERIFY(shell->keys(CtrlAltK));
     second->sync();
@@ -302,7 +323,9 @@ void TestGnomeExtension::hotkeyForItsClient()
     QVERIFY(second->grab(Hotkey));
     QVERIFY(shell->acceleratorFree(QStringLiteral("<Control><Alt>k")));
     QVERIFY(!shell->acceleratorFree(Hotkey));
-    QVERIFY(!first->grab(QStringLiteral("no such key")));
+    QVERIFY(!first->grab(QStringLiteral("<Control>no such key")));
+    // Without Ctrl, Alt or Super a grab would take typing from every application.
+    QCOMPARE(first->call(QStringLiteral("GrabHotkey"), { QStringLiteral("<Shift>a") }).errorName(), NotAllowed);
 
     // A client that leaves the bus leaves its accelerator.
     auto third = client(QStringLiteral("third"));
@@ -318,6 +341,13 @@ void TestGnomeExtension::hotkeyForItsClient()
     QDBusConnection::disconnectFromBus(QStringLiteral("third"));
     deliverSignals();
     QCOMPARE(first->hotkeys, 5);
+
+    // A step that fails inside a method is answered at once, and undone.
+    QVERIFY(shell->failKeybindings(true));
+    const QDBusMessage failed = first->call(QStringLiteral("GrabHotkey"), { Hotkey });
+    QVERIFY(shell->failKeybindings(false));
+    QCOMPARE(failed.errorName(), QStringLiteral("org.glintor.ShellExtension.Error.Failed"));
+    QVERIFY(shell->acceleratorFree(Hotkey));
 }
 
 void TestGnomeExtension::motionAtMostEvery20ms()
@@ -395,16 +425,33 @@ void TestGnomeExtension::disabledAndEnabled()
     QDBusConnection::disconnectFromBus(QStringLiteral("other"));
 }
 
-std::unique_ptr<ProgramRun> TestGnomeExtension::startService(const QString &ready)
+std::unique_ptr<ProgramRun> TestGnomeExtension::startService(const QString &ready, qreal scale)
 {
+    QProcessEnvironment env = shell->environment();
+    env.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(scale));
     auto run = std::make_unique<ProgramRun>(
-        builtProgram(QStringLiteral("glintor-service")), QStringList { QStringLiteral("--debug") }, shell->environment());
+        builtProgram(QStringLiteral("glintor-service")), QStringList { QStringLiteral("--debug") }, env);
     const QString name = QStringLiteral("org.glintor.Glintor.x11_") + shell->x11Display().mid(1);
     const bool held = QTest::qWaitFor(
         [&] { return shell->connection().interface()->servicePid(name).value() == uint(run->pid()); }, 15000);
     QTest::qVerify(held && !run->waitForLine(ready, 15000).isEmpty(), "the service is ready",
         qPrintable(run->lines().join(QLatin1Char('\n'))), __FILE__, __LINE__);
     return run;
+}
+
+bool TestGnomeExtension::swing(int y, int step, int swings)
+{
+    for (int i = 0; i < swings; ++i) {
+        if (!shell->movePointer(QPoint(i % 2 ? 600 : 600 + step, y)))
+            return false;
+        QTest::qWait(50);
+    }
+    return true;
+}
+
+bool TestGnomeExtension::pressedUntil(ProgramRun &service, const QString &line)
+{
+    return QTest::qWaitFor([&] { return shell->keys(CtrlAltM) && !service.waitForLine(line, 500).isEmpty(); }, 10000);
 }
 
 int TestGnomeExtension::locate() const
@@ -488,14 +535,6 @@ void TestGnomeExtension::servicePlaysAtThePointer()
 
     // A slow swing is no shake; the quick one after it is, where the pointer is.
     const QString shaken = QStringLiteral("Mouse shake detected");
-    const auto swing = [&](int y, int step, int swings) {
-        for (int i = 0; i < swings; ++i) {
-            if (!shell->movePointer(QPoint(i % 2 ? 600 : 600 + step, y)))
-                return false;
-            QTest::qWait(50);
-        }
-        return true;
-    };
     // After a pause that lets the moves before leave the shake rule's window.
     QTest::qWait(800);
     QVERIFY(swing(500, 20, 20));
@@ -531,45 +570,110 @@ void TestGnomeExtension::servicePlaysAtThePointer()
     QCOMPARE(service->waitForExit(10000), 0);
 }
 
-// As on X11, a combination another program holds is said to be taken, and taken once it is free.
+void TestGnomeExtension::serviceHotkeyRefused_data()
+{
+    QTest::addColumn<QString>("hotkey");
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<int>("mostCalls"); // of GrabHotkey, until a second after it said so
+
+    // As on X11, a combination another program holds is said to be taken, asked for again on the
+    // grab schedule (every 50 ms for 2 s, then every 500 ms), and taken once it is free.
+    QTest::newRow("held by another program")
+        << "Ctrl+Alt+M" << "Cannot grab hotkey Ctrl+Alt+M - possibly already grabbed by another application" << 60;
+    QTest::newRow("no Ctrl, Alt or Super") << "F9" << "takes only hotkeys with Ctrl, Alt or Super, so F9 does nothing" << 1;
+}
+
 void TestGnomeExtension::serviceHotkeyRefused()
 {
+    QFETCH(QString, hotkey);
+    QFETCH(QString, said);
+    QFETCH(int, mostCalls);
+
+    QSettings settings(QStringLiteral("Glintor"), QStringLiteral("Settings"));
+    settings.setValue(QStringLiteral("hotkey"), hotkey);
+    settings.sync();
+    const auto restore = qScopeGuard([&] { settings.remove(QStringLiteral("hotkey")); });
+    QProcess monitor;
+    monitor.start(QStringLiteral("dbus-monitor"),
+        { QStringLiteral("--address"), shell->sessionBusAddress(), QStringLiteral("member='GrabHotkey'") });
+    // Its first lines say that it watches.
+    QVERIFY(monitor.waitForReadyRead(10000));
     QVERIFY(shell->grabAccelerator(Hotkey));
     auto service = startService(ThereLine);
-    QVERIFY(!service
-                 ->waitForLine(
-                     QStringLiteral("Cannot grab hotkey Ctrl+Alt+M - possibly already grabbed by another application"))
-                 .isEmpty());
+    QVERIFY(!service->waitForLine(said).isEmpty());
+    QTest::qWait(1000);
+    const int calls = int(monitor.readAllStandardOutput().count("member=GrabHotkey"));
+    monitor.kill();
+    monitor.waitForFinished();
+    QVERIFY2(calls > 0 && calls <= mostCalls, qPrintable(QString::number(calls)));
     QVERIFY(shell->releaseAccelerator() >= 0);
+    if (mostCalls == 1)
+        return;
     QVERIFY(!service->waitForLine(QStringLiteral("The hotkey Ctrl+Alt+M is free now and works")).isEmpty());
     QVERIFY(shell->movePointer(QPoint(800, 200)));
     QVERIFY(shell->keys(CtrlAltM));
     QVERIFY(!service->waitForLine(StartedLine + pointText(QPoint(800, 200))).isEmpty());
 }
 
-// Started without the extension the service says how to enable it and works as through XWayland;
-// it follows the extension as it comes, goes and comes back, never at a position from before.
+void TestGnomeExtension::serviceFollowsTheExtension_data()
+{
+    QTest::addColumn<bool>("outOfDate"); // else disabled
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<qreal>("scale"); // the service's QT_SCALE_FACTOR, which divides the Shell's positions
+
+    const QString enable = QStringLiteral("enable it with \"gnome-extensions enable glintor@glintor.org\"");
+    QTest::newRow("disabled") << false << enable << 1.0;
+    QTest::newRow("out of date") << true << "is made for GNOME Shell 42, not for GNOME Shell " << 1.0;
+    QTest::newRow("Qt at scale 2") << false << enable << 2.0;
+}
+
+// Started without the extension the service says what to do and works as through XWayland; it
+// follows the extension as it comes, goes and comes back, never at a position from before.
 void TestGnomeExtension::serviceFollowsTheExtension()
 {
+    QFETCH(bool, outOfDate);
+    QFETCH(QString, said);
+    QFETCH(qreal, scale);
+
     const QString uuid = QStringLiteral(GLINTOR_SHELL_EXTENSION_UUID);
-    QVERIFY(shell->setExtensionEnabled(uuid, false));
-    auto service = startService(QStringLiteral("enable it with \"gnome-extensions enable glintor@glintor.org\""));
+    if (outOfDate)
+        QCOMPARE(shell->declareShellVersions(uuid, { QStringLiteral("42") }), GnomeShell::OutOfDate);
+    else
+        QVERIFY(shell->setExtensionEnabled(uuid, false));
+    auto service = startService(said, scale);
     QCOMPARE(locate(), 0);
     QVERIFY(!service->waitForLine(StartedLine).isEmpty());
 
-    QVERIFY(shell->setExtensionEnabled(uuid, true));
+    if (outOfDate) {
+        const QStringList declared
+            = builtMetadata(GnomeShell::flavour()).value(QStringLiteral("shell-version")).toVariant().toStringList();
+        QCOMPARE(shell->declareShellVersions(uuid, declared), GnomeShell::Enabled);
+    } else {
+        QVERIFY(shell->setExtensionEnabled(uuid, true));
+    }
     QVERIFY(!service->waitForLine(ThereLine).isEmpty());
-    QVERIFY(shell->movePointer(QPoint(1234, 567)));
+    QVERIFY(shell->movePointer(QPoint(1234, 566)));
     QCOMPARE(locate(), 0);
-    QVERIFY(!service->waitForLine(StartedLine + pointText(QPoint(1234, 567))).isEmpty());
+    QVERIFY(!service->waitForLine(StartedLine + pointText(QPoint(1234, 566) / scale)).isEmpty());
 
+    // Gone, it leaves the service its X11 input again: the hotkey and a shake over an X11 window.
     QVERIFY(shell->setExtensionEnabled(uuid, false));
     QVERIFY(!service->waitForLine(QStringLiteral("Glintor's extension for GNOME Shell has gone")).isEmpty());
+    QProcessEnvironment x11 = shell->environment();
+    x11.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    auto x11Window = std::make_unique<ClickProbe>(x11, QStringList { QStringLiteral("--fullscreen") });
+    QVERIFY(x11Window->waitUntilShown(QSize(1920, 1080), 20000));
+    QVERIFY(pressedUntil(*service, QStringLiteral("Hotkey Ctrl+Alt+M pressed")));
+    // A loaded machine may merge two moves of a swing in one look at the pointer: swung again.
+    QVERIFY(QTest::qWaitFor(
+        [&] { return swing(700, 400, 6) && !service->waitForLine(QStringLiteral("Mouse shake detected")).isEmpty(); },
+        20000));
+    x11Window.reset();
+
     QVERIFY(shell->setExtensionEnabled(uuid, true));
     QTRY_COMPARE_WITH_TIMEOUT(service->linesContaining(ThereLine).size(), 2, 10000);
-    QVERIFY(shell->movePointer(QPoint(222, 333)));
-    QTRY_VERIFY_WITH_TIMEOUT(
-        shell->keys(CtrlAltM) && !service->waitForLine(StartedLine + pointText(QPoint(222, 333)), 500).isEmpty(), 10000);
+    QVERIFY(shell->movePointer(QPoint(222, 334)));
+    QVERIFY(pressedUntil(*service, StartedLine + pointText(QPoint(222, 334) / scale)));
     QCOMPARE(service->process().state(), QProcess::Running);
 }
 

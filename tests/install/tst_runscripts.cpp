@@ -132,15 +132,17 @@ void TestRunScripts::runAndUninstall_data()
     QTest::addColumn<QString>("prefixName");
     QTest::addColumn<bool>("usersOwnFiles");
     QTest::addColumn<bool>("wayland"); // a Wayland session's socket beside the X display
+    QTest::addColumn<bool>("shellRuns"); // else gnome-extensions fails, and the setting is changed directly
 
     // Next to Glintor's files lie the user's own: an autostart entry, a program and an empty folder
     // in the prefix, and a first run finds a program of the user's where its own would go. Both
     // scripts leave them as they are. A second run installs over the first one's files while the
     // autostart entry's service runs.
     QTest::newRow("user manager, shell syntax in the prefix, the user's own files, run twice")
-        << true << "My Apps $(touch INJECTED);x" << true << true;
-    // Uninstalling also removes the prefix, the log and every folder the run made.
-    QTest::newRow("no user manager") << false << "prefix" << false << false;
+        << true << "My Apps $(touch INJECTED);x" << true << true << true;
+    // Uninstalling also removes the prefix, the log and every folder the run made. No GNOME Shell
+    // runs, and none of its extensions is enabled: gsettings says "@as []".
+    QTest::newRow("no user manager, no GNOME Shell running") << false << "prefix" << false << false << false;
 }
 
 void TestRunScripts::runAndUninstall()
@@ -149,6 +151,7 @@ void TestRunScripts::runAndUninstall()
     QFETCH(QString, prefixName);
     QFETCH(bool, usersOwnFiles);
     QFETCH(bool, wayland);
+    QFETCH(bool, shellRuns);
 
     XServer x;
     QVERIFY(x.isRunning());
@@ -164,9 +167,13 @@ void TestRunScripts::runAndUninstall()
     // installs, the uninstall disables it.
     const QString extensionCalls = home.filePath("gnome-extensions.log");
     const QString extensionLink = home.filePath(".local/share/gnome-shell/extensions/glintor@glintor.org");
-    QVERIFY(writeScript(bin + "/gnome-shell", "#!/bin/sh\n")
-        && writeScript(bin + "/gsettings", "#!/bin/sh\necho '@as []'\n")
-        && writeScript(bin + "/gnome-extensions", "#!/bin/sh\necho \"$@\" >> \"$FAKE_EXTENSIONS_LOG\"\n"));
+    const QString enabled = home.filePath("enabled-extensions"); // the setting, as gsettings prints it
+    QVERIFY(writeScript(bin + "/gnome-shell", "#!/bin/sh\n") && writeScript(enabled, "@as []\n")
+        && writeScript(bin + "/gsettings",
+            "#!/bin/sh\n[ \"$1\" = get ] && cat \"$FAKE_ENABLED\"\n[ \"$1\" = set ] && echo \"$4\" > \"$FAKE_ENABLED\"\n"
+            "exit 0\n")
+        && writeScript(bin + "/gnome-extensions",
+            QByteArray("#!/bin/sh\necho \"$@\" >> \"$FAKE_EXTENSIONS_LOG\"\nexit ") + (shellRuns ? "0\n" : "1\n")));
     const QString autostartLink = home.filePath("config/autostart/glintor.desktop");
     const QByteArray usersEntry = "[Desktop Entry]\nType=Application\nName=Mine\nExec=true\n";
     const QStringList usersFiles { "bin", "bin/my-tool", "share", "share/applications" };
@@ -180,6 +187,7 @@ void TestRunScripts::runAndUninstall()
     environment.insert("PATH", bin + ':' + environment.value("PATH"));
     environment.insert("FAKE_SYSTEMCTL_LOG", calls);
     environment.insert("FAKE_EXTENSIONS_LOG", extensionCalls);
+    environment.insert("FAKE_ENABLED", enabled);
     environment.insert("FAKE_SYSTEMCTL_STATUS", userManager ? "0" : "1");
     if (wayland) {
         // A socket no compositor listens on any more: scripts/run takes it for the session's, and
@@ -216,6 +224,7 @@ void TestRunScripts::runAndUninstall()
     QCOMPARE(QFileInfo(extensionLink).symLinkTarget(), prefix + "/share/gnome-shell/extensions/glintor@glintor.org");
     QVERIFY(QFileInfo::exists(extensionLink + "/extension.js"));
     QCOMPARE(readFile(extensionCalls), QByteArray("enable glintor@glintor.org\n"));
+    QCOMPARE(readFile(enabled), QByteArray(shellRuns ? "@as []\n" : "['glintor@glintor.org']\n"));
     QVERIFY2(said.contains("GNOME loads a new extension at the next login"), qPrintable(said));
     if (usersOwnFiles) {
         QCOMPARE(readFile(autostartLink), usersEntry);
@@ -279,6 +288,7 @@ void TestRunScripts::runAndUninstall()
     QVERIFY2(uninstall.succeeded(), qPrintable(uninstall.describe()));
     QVERIFY(!QFileInfo(extensionLink).isSymLink());
     QVERIFY(readFile(extensionCalls).endsWith("disable glintor@glintor.org\n"));
+    QCOMPARE(readFile(enabled), QByteArray(shellRuns ? "@as []\n" : "[]\n"));
     if (usersOwnFiles) {
         QCOMPARE(entriesUnder(prefix), usersFiles);
         QCOMPARE(readFile(autostartLink), usersEntry);

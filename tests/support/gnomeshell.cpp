@@ -10,8 +10,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -115,7 +117,9 @@ GnomeShell::GnomeShell(const QStringList &extensionDirs)
             return;
     }
     QFile::setPermissions(runtimePath, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    const QStringList folders = QStringList { QStringLiteral(GLINTOR_GNOME_TEST_EXTENSION_DIR) } + extensionDirs;
+    const QStringList folders
+        = QStringList { QStringLiteral(GLINTOR_GNOME_TEST_EXTENSION_DIR "/%1/%2").arg(flavour(), HelperUuid) }
+        + extensionDirs;
     for (const QString &folder : folders) {
         uuids << installExtension(folder, base.filePath(QStringLiteral("data/gnome-shell/extensions")));
         if (uuids.last().isEmpty())
@@ -187,6 +191,18 @@ QString GnomeShell::missingTools()
             return tool + QStringLiteral(" is not installed");
     }
     return QString();
+}
+
+QString GnomeShell::flavour()
+{
+    static const QString chosen = [] {
+        const QByteArray version = runToEnd(QStringLiteral("gnome-shell"), { QStringLiteral("--version") },
+            QProcessEnvironment::systemEnvironment());
+        const QRegularExpressionMatch major
+            = QRegularExpression(QStringLiteral("GNOME Shell (\\d+)")).match(QString::fromUtf8(version));
+        return major.captured(1).toInt() >= 45 ? QStringLiteral("esm") : QStringLiteral("legacy");
+    }();
+    return chosen;
 }
 
 bool GnomeShell::isReady() const
@@ -418,6 +434,20 @@ GnomeShell::ExtensionState GnomeShell::extensionState(const QString &uuid, QStri
     if (error)
         *error = info.value(QStringLiteral("error")).toString();
     return ExtensionState(info.value(QStringLiteral("state")).toInt());
+}
+
+GnomeShell::ExtensionState GnomeShell::declareShellVersions(const QString &uuid, const QStringList &versions)
+{
+    QFile file(base.filePath(QStringLiteral("data/gnome-shell/extensions/%1/metadata.json").arg(uuid)));
+    if (!file.open(QIODevice::ReadWrite))
+        return Unknown;
+    QJsonObject metadata = QJsonDocument::fromJson(file.readAll()).object();
+    metadata.insert(QStringLiteral("shell-version"), QJsonArray::fromStringList(versions));
+    file.resize(0);
+    file.seek(0);
+    file.write(QJsonDocument(metadata).toJson());
+    file.close();
+    return callHelper(QStringLiteral("ReloadExtension"), { uuid }) ? extensionState(uuid) : Unknown;
 }
 
 bool GnomeShell::movePointer(const QVector<QPoint> &path)

@@ -26,7 +26,7 @@ class GnomeShell final {
 public:
     static constexpr const char *HelperUuid = "glintor-test@glintor.org";
     // An extension's state as the Shell reports it; Initialized means never enabled since the start.
-    enum ExtensionState { Unknown = 0, Enabled = 1, Disabled = 2, Error = 3, Initialized = 6 };
+    enum ExtensionState { Unknown = 0, Enabled = 1, Disabled = 2, Error = 3, OutOfDate = 4, Initialized = 6 };
 
     explicit GnomeShell(const QStringList &extensionDirs = QStringList());
     ~GnomeShell();
@@ -35,6 +35,8 @@ public:
 
     // Empty when the Shell and the tools the rig needs are installed; else what is missing.
     static QString missingTools();
+    // The flavour of extension the installed Shell loads: "legacy" before GNOME 45, else "esm".
+    static QString flavour();
 
     // Up: the Shell runs, Xwayland answers, every extension listed is enabled, the overview is left.
     bool isReady() const;
@@ -59,6 +61,11 @@ public:
     bool restart();
     bool setExtensionEnabled(const QString &uuid, bool enabled);
     ExtensionState extensionState(const QString &uuid, QString *error = nullptr) const;
+    // Rewrites the GNOME releases an installed extension declares and has the Shell load it anew, as
+    // a new login would; returns the state it then has.
+    ExtensionState declareShellVersions(const QString &uuid, const QStringList &versions);
+    // Makes every method of an extension that lets a key binding through fail, until called with false.
+    bool failKeybindings(bool fail) { return callHelper(QStringLiteral("FailKeybindings"), { fail }); }
 
     // Global logical positions; true once the Shell has handled the motion to the last point.
     bool movePointer(QPoint position) { return movePointer(QVector<QPoint> { position }); }

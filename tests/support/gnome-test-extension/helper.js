@@ -2,8 +2,8 @@
 // since its seat has no pointer or keyboard and its screenshots are refused to ordinary clients.
 // Each input call answers once the Shell has handled its events (and every handler of them has run),
 // so a test that then reads its own bus connection has every signal those events caused.
-const {Clutter, Gio, GLib, Meta, Shell} = imports.gi;
-const Main = imports.ui.main;
+// Built in both flavours as the shipped extension is: its head brings Clutter, Gio, GLib, Meta, Shell
+// and Main into scope, its tail hands TestHelper to the Shell.
 
 const INTERFACE_XML = `<node>
   <interface name="org.glintor.ShellTest">
@@ -31,18 +31,26 @@ const INTERFACE_XML = `<node>
     <method name="Ungrab">
       <arg name="activations" type="u" direction="out"/>
     </method>
+    <method name="ReloadExtension">
+      <arg name="uuid" type="s" direction="in"/>
+    </method>
+    <method name="FailKeybindings">
+      <arg name="fail" type="b" direction="in"/>
+    </method>
   </interface>
 </node>`;
 
 class TestHelper {
     enable() {
-        const seat = Clutter.get_default_backend().get_default_seat();
+        // 51 has no Clutter.get_default_backend; 43 has no stage context.
+        const backend = global.stage.get_context?.().get_backend() ?? Clutter.get_default_backend();
+        const seat = backend.get_default_seat();
         this._pointer = seat.create_virtual_device(Clutter.InputDeviceType.POINTER_DEVICE);
         this._keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
         // Calls waiting for the Shell to handle a motion to a point.
         this._motionWaits = [];
         this._action = Meta.KeyBindingAction.NONE;
-        this._tracker = Meta.CursorTracker.get_for_display(global.display);
+        this._tracker = global.backend?.get_cursor_tracker?.() ?? Meta.CursorTracker.get_for_display(global.display);
         this._motionId = this._tracker.connect('position-invalidated', () => this._onMotion());
         this._dbus = Gio.DBusExportedObject.wrapJSObject(INTERFACE_XML, this);
         this._dbus.export(Gio.DBus.session, '/org/glintor/ShellTest');
@@ -54,6 +62,7 @@ class TestHelper {
         Gio.bus_unown_name(this._nameId);
         this._dbus.unexport();
         this.Ungrab();
+        this.FailKeybindings(false);
         this._tracker.disconnect(this._motionId);
         this._pointer = this._keyboard = this._tracker = this._dbus = null;
     }
@@ -179,8 +188,21 @@ class TestHelper {
         this._action = Meta.KeyBindingAction.NONE;
         return this._activations;
     }
-}
 
-function init() {
-    return new TestHelper();
+    // Loads the extension again from its folder, as at a login: its metadata.json is read anew.
+    ReloadExtensionAsync([uuid], invocation) {
+        new Promise(resolve => resolve(Main.extensionManager.reloadExtension(Main.extensionManager.lookup(uuid))))
+            .then(() => invocation.return_value(null),
+                e => invocation.return_dbus_error('org.glintor.ShellTest.Error.Failed', `${e}`));
+    }
+
+    // Makes the Shell's allowKeybinding throw, as a step that fails inside an extension's method.
+    FailKeybindings(fail) {
+        if (fail)
+            Main.wm.allowKeybinding = () => {
+                throw new Error('allowKeybinding failed on purpose');
+            };
+        else
+            delete Main.wm.allowKeybinding;
+    }
 }
