@@ -28,6 +28,17 @@ const char *const ExtensionInstalledNote = QT_TRANSLATE_NOOP("GlintorGUI",
 const char *const ExtensionMissingNote = QT_TRANSLATE_NOOP("GlintorGUI",
     "没有找到 GNOME Shell 的 Glintor 扩展，服务只在指针和按键位于 X11 窗口上时才能看到它们。"
     "请用 scripts/run 或 glintor 软件包安装它，运行 gnome-extensions enable glintor@glintor.org，然后重新登录。");
+const char *const ExtensionNotLoadedNote = QT_TRANSLATE_NOOP("GlintorGUI",
+    "GNOME Shell 的 Glintor 扩展是在 GNOME Shell 启动之后安装的，GNOME Shell 只在登录时读取扩展。"
+    "请注销并重新登录；如果它仍未启用，请运行 gnome-extensions enable glintor@glintor.org。");
+// %1: the GNOME Shell releases the extension declares, %2: this Shell's version, %3: its release.
+const char *const ExtensionOutOfDateNote = QT_TRANSLATE_NOOP("GlintorGUI",
+    "GNOME Shell 的 Glintor 扩展是为 GNOME Shell %1 做的，不适用于 GNOME Shell %2，所以 GNOME Shell 没有加载它。"
+    "请安装适用于 GNOME %3 的 Glintor（scripts/run 或 glintor 软件包），然后重新登录。");
+// %1: GNOME Shell's reason.
+const char *const ExtensionFailedNote = QT_TRANSLATE_NOOP("GlintorGUI",
+    "GNOME Shell 无法启动 Glintor 扩展（%1）。请重新安装 Glintor（scripts/run 或 glintor 软件包），然后重新登录；"
+    "GNOME Shell 的日志有详细信息（journalctl -b /usr/bin/gnome-shell）。");
 const char *const GnomeCtrlTapReason = QT_TRANSLATE_NOOP("GlintorGUI",
     "GNOME 有自己的“定位指针”（设置 → 辅助功能 → 指点与点击），也是按 Ctrl：这一项在此不起作用。");
 
@@ -73,7 +84,9 @@ void DesktopNotes::show(
     if (ShellExtension::gnomeOnWayland()) {
         // Under the service's status line, kept up to date with it; only the Ctrl tap is greyed,
         // under the reason: GNOME has its own.
-        gnomeNote = explaining(ExtensionMissingNote, { ExtensionActiveNote, ExtensionInstalledNote });
+        gnomeNote = explaining(ExtensionMissingNote,
+            { ExtensionActiveNote, ExtensionInstalledNote, ExtensionNotLoadedNote, ExtensionOutOfDateNote,
+                ExtensionFailedNote });
         gnomeNote->setObjectName(QStringLiteral("gnomeNote"));
         gnomeNote->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
         mainLayout->insertWidget(mainLayout->indexOf(statusLine) + 1, gnomeNote);
@@ -116,14 +129,28 @@ void DesktopNotes::showExtensionState()
 {
     if (!gnomeNote)
         return;
-    switch (ShellExtension::state()) {
-    case ShellExtension::State::Active:
+    // GNOME Shell answers at once, or not at all where it is not there to ask.
+    const ShellExtension::Status status = ShellExtension::status(1000);
+    const QString shell = status.shellVersion.isEmpty() ? QStringLiteral("?") : status.shellVersion;
+    switch (status.kind) {
+    case ShellExtension::Status::Active:
         gnomeNote->setText(translated(ExtensionActiveNote));
         break;
-    case ShellExtension::State::Installed:
+    case ShellExtension::Status::NotEnabled:
         gnomeNote->setText(translated(ExtensionInstalledNote));
         break;
-    case ShellExtension::State::Missing:
+    case ShellExtension::Status::NotLoaded:
+        gnomeNote->setText(translated(ExtensionNotLoadedNote));
+        break;
+    case ShellExtension::Status::OutOfDate:
+        gnomeNote->setText(translated(ExtensionOutOfDateNote)
+                               .arg(status.declaredVersions.join(QStringLiteral(", ")), shell,
+                                   shell.section(QLatin1Char('.'), 0, 0)));
+        break;
+    case ShellExtension::Status::Failed:
+        gnomeNote->setText(translated(ExtensionFailedNote).arg(status.error));
+        break;
+    case ShellExtension::Status::NotInstalled:
         gnomeNote->setText(translated(ExtensionMissingNote));
         break;
     }

@@ -15,8 +15,9 @@ public:
     // the Ctrl tap's alone on GNOME.
     void show(
         QFormLayout *form, QVBoxLayout *mainLayout, QWidget *statusLine, QWidget *shakeCheck, QWidget *ctrlTapCheck);
-    // On GNOME's Wayland session: whether Glintor's extension for GNOME Shell is active, installed or
-    // missing, and the command that fixes it. Kept up to date with the service's status.
+    // On GNOME's Wayland session: where Glintor's extension for GNOME Shell stands (active, not
+    // enabled, not loaded since the login, out of date for this Shell, failed, missing) and what to
+    // do about it. Kept up to date with the service's status.
     void showExtensionState();
 
 private:

@@ -244,6 +244,18 @@ Version %1</translation>
         <translation>Glintor&apos;s extension for GNOME Shell is missing, so the service sees the pointer and the keys only over X11 windows. Install it (scripts/run, or the glintor package), run gnome-extensions enable glintor@glintor.org, then log in again.</translation>
     </message>
     <message>
+        <source>GNOME Shell 的 Glintor 扩展是在 GNOME Shell 启动之后安装的，GNOME Shell 只在登录时读取扩展。请注销并重新登录；如果它仍未启用，请运行 gnome-extensions enable glintor@glintor.org。</source>
+        <translation>Glintor&apos;s extension for GNOME Shell was installed after GNOME Shell started, which reads extensions only at the login. Log out and in again; if it is still off, run gnome-extensions enable glintor@glintor.org.</translation>
+    </message>
+    <message>
+        <source>GNOME Shell 的 Glintor 扩展是为 GNOME Shell %1 做的，不适用于 GNOME Shell %2，所以 GNOME Shell 没有加载它。请安装适用于 GNOME %3 的 Glintor（scripts/run 或 glintor 软件包），然后重新登录。</source>
+        <translation>Glintor&apos;s extension for GNOME Shell is made for GNOME Shell %1, not for GNOME Shell %2, so GNOME Shell does not load it. Install a Glintor made for GNOME %3 (scripts/run, or the glintor package), then log in again.</translation>
+    </message>
+    <message>
+        <source>GNOME Shell 无法启动 Glintor 扩展（%1）。请重新安装 Glintor（scripts/run 或 glintor 软件包），然后重新登录；GNOME Shell 的日志有详细信息（journalctl -b /usr/bin/gnome-shell）。</source>
+        <translation>GNOME Shell could not start Glintor&apos;s extension (%1). Install Glintor again (scripts/run, or the glintor package), then log in again; GNOME Shell&apos;s log tells more (journalctl -b /usr/bin/gnome-shell).</translation>
+    </message>
+    <message>
         <source>GNOME 有自己的“定位指针”（设置 → 辅助功能 → 指点与点击），也是按 Ctrl：这一项在此不起作用。</source>
         <translation>GNOME has its own Locate Pointer on Ctrl (Settings, Accessibility, Pointing &amp; Clicking): this one does nothing here.</translation>
     </message>
