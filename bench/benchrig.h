@@ -4,13 +4,13 @@
 // the event loop, and the glintor-service builds to run, their log read and their stop.
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <vector>
 
 class QByteArray;
 class QProcess;
-class QStringList;
 
 struct Effect {
     const char *name;

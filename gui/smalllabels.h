@@ -3,9 +3,10 @@
 // The settings window's small labels: the grey hints beside and below its fields, and the room a label
 // keeps so that a change of its text moves no row of the form.
 
+#include <QStringList> // an alias in Qt 6, which cannot be declared ahead
+
 class QLabel;
 class QString;
-class QStringList;
 
 namespace SmallLabels {
 
