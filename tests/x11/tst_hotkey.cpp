@@ -428,6 +428,20 @@ void TestHotkey::chosenHotkey()
     QFETCH(QString, ignored);
     QFETCH(bool, warned);
 
+    // Newer xdotools type an F-key at a level of its key that needs Alt (the key has Ctrl+Alt+F9
+    // switch the console): by its keycode the key goes alone.
+    std::unique_ptr<Display, int (*)(Display *)> display(XOpenDisplay(fixture.x().display().toLatin1().constData()),
+                                                         XCloseDisplay);
+    QVERIFY(display);
+    for (QString *keys : { &answered, &ignored }) {
+        QStringList parts = keys->split(QLatin1Char('+'));
+        for (QString &part : parts) {
+            if (QRegularExpression(QStringLiteral("^F\\d+$")).match(part).hasMatch())
+                part = QString::number(XKeysymToKeycode(display.get(), XStringToKeysym(qPrintable(part))));
+        }
+        *keys = parts.join(QLatin1Char('+'));
+    }
+
     fixture.writeSettings({ { QStringLiteral("hotkey"), hotkey } });
     auto run = fixture.startService({ QStringLiteral("--debug") });
     QVERIFY(pressUntilStarted(*run, QPoint(300, 300), answered));
