@@ -8,6 +8,10 @@
  *                                               within the extent (the layout's size)
  *                                    move X Y W H   the same within a layout of W x H
  *                                    click      left button pressed and released
+ *                                    press      left button pressed and held, as a drag holds it
+ *                                    release    left button released
+ *                                    sync       nothing: answers once the compositor has also sent
+ *                                               out what it had for other clients
  *                                    quit
  *                                  prints "ready" once the pointer exists, and "ok" after each
  *                                  command once the compositor has handled it.
@@ -144,6 +148,15 @@ int main(int argc, char *argv[])
             zwlr_virtual_pointer_v1_button(pointer, nowMs(), BTN_LEFT, WL_POINTER_BUTTON_STATE_RELEASED);
             zwlr_virtual_pointer_v1_frame(pointer);
             ok = answer(display, "ok");
+        } else if (strncmp(line, "press", 5) == 0 || strncmp(line, "release", 7) == 0) {
+            zwlr_virtual_pointer_v1_button(pointer, nowMs(), BTN_LEFT,
+                line[0] == 'p' ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED);
+            zwlr_virtual_pointer_v1_frame(pointer);
+            ok = answer(display, "ok");
+        } else if (strncmp(line, "sync", 4) == 0) {
+            /* The compositor sends its events out at the start of its next turn: a second round
+             * trip makes sure that turn has come. */
+            ok = wl_display_roundtrip(display) >= 0 && answer(display, "ok");
         } else if (strncmp(line, "quit", 4) == 0) {
             break;
         } else {

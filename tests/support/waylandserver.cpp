@@ -447,6 +447,22 @@ bool VirtualPointer::click()
     return waitForAnswer("ok");
 }
 
+bool VirtualPointer::hold(bool down)
+{
+    if (!ready)
+        return false;
+    helper.write(down ? "press\n" : "release\n");
+    return waitForAnswer("ok");
+}
+
+bool VirtualPointer::sync()
+{
+    if (!ready)
+        return false;
+    helper.write("sync\n");
+    return waitForAnswer("ok");
+}
+
 bool VirtualPointer::waitForAnswer(const QByteArray &expected)
 {
     QElapsedTimer timer;

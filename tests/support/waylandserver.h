@@ -68,6 +68,8 @@ public:
     bool wtype(const QStringList &args) const;
     // Ends the compositor, as a crash or a restart of the session's compositor would.
     void kill();
+    // The compositor's process, for a test that freezes it.
+    qint64 processId() const { return server.processId(); }
 
 private:
     bool startSway();
@@ -106,6 +108,10 @@ public:
     bool isReady() const { return ready; }
     bool moveTo(QPoint position);
     bool click();
+    // The left button alone: held down (a drag), or let go.
+    bool hold(bool down);
+    // Returns once the compositor has sent out all it had for any client, not only for this one.
+    bool sync();
 
 private:
     bool waitForAnswer(const QByteArray &expected);
