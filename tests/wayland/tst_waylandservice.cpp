@@ -102,6 +102,27 @@ QByteArray described(ProgramRun &run)
     return text.toLocal8Bit();
 }
 
+// A process's main thread: its state and how often it has gone to sleep.
+QByteArray schedulingOf(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    QByteArray seen;
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("State:") || line.startsWith("voluntary_ctxt_switches:"))
+                seen += line;
+        }
+    }
+    return seen;
+}
+
+// SIGSTOP, returning once it has taken effect (what is sent to the process then waits for it), or SIGCONT.
+bool freeze(qint64 pid, bool frozen)
+{
+    return ::kill(pid_t(pid), frozen ? SIGSTOP : SIGCONT) == 0
+        && (!frozen || QTest::qWaitFor([pid] { return schedulingOf(pid).contains("stopped"); }));
+}
+
 } // namespace
 
 class TestWaylandService final : public QObject {
@@ -113,6 +134,7 @@ private slots:
     void effectsCentredOnPointer_data();
     void effectsCentredOnPointer();
     void clickReachesWindowBelow();
+    void clickAfterSecondTryReachesWindowBelow();
     void pointerOnAnotherOutput_data();
     void pointerOnAnotherOutput();
     void noPointerNoAnimation_data();
@@ -306,6 +328,37 @@ void TestWaylandService::clickReachesWindowBelow()
     bool clicked = false;
     QVERIFY(!frozenFrame(server, *service, QString(), QPoint(960, 540), 1, [&] { clicked = mouse.click(); }).isNull());
     QVERIFY(clicked);
+    QCOMPARE(window.waitForPress(), QPoint(960, 540));
+}
+
+// A drag holds the pointer through the first try (sway refocuses at a map only while no button is
+// held) and ends while the second waits. A click right after the pointer is found, before the rings
+// map (which gives the window the pointer back anyway), still reaches the window: sway is frozen
+// while the service answers the enter, then the service while sway handles the answer and the click.
+void TestWaylandService::clickAfterSecondTryReachesWindowBelow()
+{
+    WaylandServer server;
+    QVERIFY(server.isRunning());
+    VirtualPointer mouse(server, QSize(1920, 1080));
+    ClickProbe window(server);
+    QVERIFY(mouse.isReady() && window.waitUntilShown(QSize(1920, 1080)));
+    auto service = startService(server);
+    const qint64 sway = server.processId();
+    const qint64 glintor = service->pid();
+    QVERIFY(mouse.moveTo(QPoint(960, 540)) && mouse.hold(true));
+    QCOMPARE(window.waitForPress(), QPoint(960, 540));
+    QVERIFY(locate(server));
+    // Only the second try's 100 ms wait leaves the service asleep while sway has nothing for it.
+    QVERIFY(QTest::qWaitFor([&] {
+        const QByteArray before = schedulingOf(glintor);
+        return before.contains("sleeping") && mouse.sync() && schedulingOf(glintor) == before;
+    }));
+    QVERIFY(freeze(glintor, true));
+    QCOMPARE(service->linesContaining(StartedLine), QStringList());
+    QVERIFY(mouse.hold(false) && mouse.sync() && freeze(sway, true) && freeze(glintor, false));
+    QVERIFY2(!service->waitForLine(StartedLine).isEmpty(), described(*service).constData());
+    // sway may read the click before what it had from the service: a sync first.
+    QVERIFY(freeze(glintor, true) && freeze(sway, false) && mouse.sync() && mouse.click() && freeze(glintor, false));
     QCOMPARE(window.waitForPress(), QPoint(960, 540));
 }
 
