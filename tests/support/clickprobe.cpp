@@ -1,11 +1,12 @@
 // An ordinary application window for Wayland tests: sway tiles it over the whole output, so a test
 // can tell whether a click went through Glintor's overlay to the window below. With --fullscreen
 // it asks to cover the whole screen, which floating desktops such as GNOME do not do by themselves.
-// Prints "shown W H" each time the compositor has it on screen at a new size, and "press X Y"
-// (window coordinates) on every mouse press. With --panel H it is a panel instead: a transparent strip H pixels high along the top of the
-// output, on the top layer, with an exclusive zone of its height, as bars are. With --overlay it is
-// a transparent surface over the whole output on the overlay layer, as launchers and logout screens
-// are.
+// Prints "shown W H" each time the compositor has it on screen at a new size, "press X Y" and
+// "release X Y" (window coordinates) for the buttons, and "enter T" and "leave T" as the pointer
+// comes and goes (T: the monotonic clock in ms). With --panel H it is a panel instead: a
+// transparent strip H pixels high along the top of the output, on the top layer, with an exclusive
+// zone of its height, as bars are. With --overlay it is a transparent surface over the whole output
+// on the overlay layer, as launchers and logout screens are.
 
 #include <LayerShellQt/Window>
 
@@ -17,6 +18,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
@@ -47,6 +49,14 @@ protected:
 
     bool event(QEvent *event) override
     {
+        // They tell when the compositor gave the pointer to another surface, where a lost press went.
+        if (event->type() == QEvent::Enter || event->type() == QEvent::Leave) {
+            timespec now {};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            std::printf("%s %.1f\n", event->type() == QEvent::Enter ? "enter" : "leave",
+                double(now.tv_sec) * 1000 + double(now.tv_nsec) / 1e6);
+            std::fflush(stdout);
+        }
         if (event->type() == QEvent::UpdateRequest && isExposed() && size() != shownSize) {
             shownSize = size();
             std::printf("shown %d %d\n", shownSize.width(), shownSize.height());
@@ -58,6 +68,12 @@ protected:
     void mousePressEvent(QMouseEvent *event) override
     {
         std::printf("press %d %d\n", event->pos().x(), event->pos().y());
+        std::fflush(stdout);
+    }
+
+    void mouseReleaseEvent(QMouseEvent *event) override
+    {
+        std::printf("release %d %d\n", event->pos().x(), event->pos().y());
         std::fflush(stdout);
     }
 

@@ -534,6 +534,7 @@ QString ClickProbe::waitForLine(const QString &prefix, int timeoutMs)
     for (;;) {
         while (probe.canReadLine()) {
             const QString line = QString::fromUtf8(probe.readLine()).trimmed();
+            history << line;
             if (line.startsWith(prefix))
                 return line;
         }

@@ -143,9 +143,12 @@ public:
     // Waits for the next press the window reports; returns its position in window coordinates,
     // or (-1, -1) when none came.
     QPoint waitForPress(int timeoutMs = 5000);
+    // Every line the probe printed so far that a wait above has read, such as "enter" and "leave".
+    QStringList lines() const { return history; }
 
 private:
     QString waitForLine(const QString &prefix, int timeoutMs);
 
     QProcess probe;
+    QStringList history;
 };
