@@ -460,9 +460,18 @@ bool GnomeShell::movePointer(const QVector<QPoint> &path)
     return callHelper(QStringLiteral("MovePointer"), { QVariant::fromValue(points) });
 }
 
-bool GnomeShell::click()
+bool GnomeShell::click(QString *picked)
 {
-    return callHelper(QStringLiteral("Click"), {});
+    QVariantList answer;
+    const bool ok = callHelper(QStringLiteral("Click"), {}, &answer);
+    if (picked)
+        *picked = answer.value(0).toString();
+    return ok;
+}
+
+bool GnomeShell::relayout()
+{
+    return callHelper(QStringLiteral("Relayout"), {});
 }
 
 bool GnomeShell::keys(const QVector<quint32> &keysyms, int holdMs)

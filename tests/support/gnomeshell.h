@@ -70,7 +70,11 @@ public:
     // Global logical positions; true once the Shell has handled the motion to the last point.
     bool movePointer(QPoint position) { return movePointer(QVector<QPoint> { position }); }
     bool movePointer(const QVector<QPoint> &path);
-    bool click();
+    // picked, for a log: what the Shell had under the pointer at the press and what it gave the button.
+    bool click(QString *picked = nullptr);
+    // Has the Shell lay out its stage, as a panel or window that changes size does, and pick anew what
+    // the pointer is over; true once it has.
+    bool relayout();
     // X keysyms (0xffe3 Control_L, 0xffe9 Alt_L, 0x6d m, ...): pressed in order, held for holdMs
     // (the keyboard repeats meanwhile), released in reverse order; true once the Shell has handled
     // them. To know that, the helper ends with a motion of the pointer to where it is (a motion

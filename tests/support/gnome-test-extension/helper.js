@@ -15,7 +15,10 @@ const INTERFACE_XML = `<node>
     <method name="MovePointer">
       <arg name="path" type="a(ii)" direction="in"/>
     </method>
-    <method name="Click"/>
+    <method name="Click">
+      <arg name="picked" type="s" direction="out"/>
+    </method>
+    <method name="Relayout"/>
     <method name="Keys">
       <arg name="keyvals" type="au" direction="in"/>
       <arg name="holdMs" type="u" direction="in"/>
@@ -40,11 +43,24 @@ const INTERFACE_XML = `<node>
   </interface>
 </node>`;
 
+// An actor as a test's log tells it: its window's kind (x11 or wayland) and title, or its type.
+function describe(actor) {
+    for (let a = actor; a; a = a.get_parent()) {
+        if (a instanceof Meta.WindowActor) {
+            const window = a.get_meta_window();
+            const kind = window.get_client_type() === Meta.WindowClientType.X11 ? 'x11' : 'wayland';
+            return `${kind} window "${window.get_title() ?? ''}"`;
+        }
+    }
+    return actor ? actor.constructor.name : 'nothing';
+}
+
 class TestHelper {
     enable() {
         // 51 has no Clutter.get_default_backend; 43 has no stage context.
         const backend = global.stage.get_context?.().get_backend() ?? Clutter.get_default_backend();
         const seat = backend.get_default_seat();
+        this._seat = seat;
         this._pointer = seat.create_virtual_device(Clutter.InputDeviceType.POINTER_DEVICE);
         this._keyboard = seat.create_virtual_device(Clutter.InputDeviceType.KEYBOARD_DEVICE);
         // Calls waiting for the Shell to handle a motion to a point.
@@ -64,7 +80,7 @@ class TestHelper {
         this.Ungrab();
         this.FailKeybindings(false);
         this._tracker.disconnect(this._motionId);
-        this._pointer = this._keyboard = this._tracker = this._dbus = null;
+        this._seat = this._pointer = this._keyboard = this._tracker = this._dbus = null;
     }
 
     Environment() {
@@ -121,9 +137,25 @@ class TestHelper {
             });
     }
 
+    // Answers what was under the pointer at the press: what a pick finds there now, and what the
+    // Shell last picked for the pointer, whose window gets the button.
     Click() {
+        const [x, y] = global.get_pointer();
+        const under = describe(global.stage.get_actor_at_pos(Clutter.PickMode.REACTIVE, x, y));
+        const target = describe(global.stage.get_device_actor(this._seat.get_pointer(), null));
         for (const state of [Clutter.ButtonState.PRESSED, Clutter.ButtonState.RELEASED])
             this._pointer.notify_button(GLib.get_monotonic_time(), Clutter.BUTTON_PRIMARY, state);
+        return `under the pointer ${under}, the button's target ${target}`;
+    }
+
+    // Lays the stage out again, as a panel or a window that changes size does: after that frame the
+    // Shell picks anew what the resting pointer is over. Answers once it has.
+    RelayoutAsync(params, invocation) {
+        Main.layoutManager.uiGroup.queue_relayout();
+        const id = global.stage.connect('after-update', () => {
+            global.stage.disconnect(id);
+            invocation.return_value(null);
+        });
     }
 
     // Presses the keys in order, holds them for holdMs (the keyboard repeats meanwhile), releases
