@@ -1,6 +1,7 @@
 // The logic of the GNOME Shell extension, shared by both flavours: its head brings Gio, GLib, Meta,
 // Shell and Main into scope, its tail hands GlintorBridge to the Shell. The extension only reports
-// the pointer and forwards a hotkey; glintor-service holds every rule.
+// the pointer, forwards a hotkey and keeps the service's overlay out of the Shell's way;
+// glintor-service holds every rule.
 
 const INTERFACE_XML = `<node>
   <interface name="org.glintor.ShellExtension">
@@ -63,6 +64,8 @@ class GlintorBridge {
         try {
             this._acceleratorId = global.display.connect('accelerator-activated',
                 (display, action) => this._onAccelerator(action));
+            this._windowId = global.display.connect('window-created',
+                (display, window) => this._onWindowCreated(window));
             const dbus = Gio.DBusExportedObject.wrapJSObject(INTERFACE_XML, this);
             dbus.export(Gio.DBus.session, OBJECT_PATH);
             this._dbus = dbus;
@@ -85,6 +88,9 @@ class GlintorBridge {
         if (this._acceleratorId)
             global.display.disconnect(this._acceleratorId);
         this._acceleratorId = 0;
+        if (this._windowId)
+            global.display.disconnect(this._windowId);
+        this._windowId = 0;
         this._clients = null;
     }
 
@@ -152,8 +158,17 @@ class GlintorBridge {
             // A service that exits or crashes leaves its name: its grab and watch go with it.
             const watchId = Gio.bus_watch_name_on_connection(Gio.DBus.session, name,
                 Gio.BusNameWatcherFlags.NONE, null, () => this._forget(name));
-            client = {watchId, action: Meta.KeyBindingAction.NONE, watching: false, lastMotion: -Infinity};
+            client = {watchId, action: Meta.KeyBindingAction.NONE, watching: false, lastMotion: -Infinity, pid: 0};
             this._clients.set(name, client);
+            Gio.DBus.session.call('org.freedesktop.DBus', '/org/freedesktop/DBus', 'org.freedesktop.DBus',
+                'GetConnectionUnixProcessID', new GLib.Variant('(s)', [name]), new GLib.VariantType('(u)'),
+                Gio.DBusCallFlags.NONE, -1, null, (bus, result) => {
+                    try {
+                        [client.pid] = bus.call_finish(result).deep_unpack();
+                    } catch (e) {
+                        logError(e, 'Glintor');
+                    }
+                });
         }
         return client;
     }
@@ -207,6 +222,19 @@ class GlintorBridge {
             position ??= global.get_pointer();
             this._emit(name, 'PointerMoved', new GLib.Variant('(ii)', [position[0], position[1]]));
         }
+    }
+
+    // The service's overlay is an X11 window with an empty input shape, and the Shell gives the pointer
+    // to what it picks under it. Mutter before 44.2 drops that shape from the overlay's second frame
+    // on, and any pick while the rings play then hands the pointer and the next click to XWayland,
+    // which gives them to no window: out of the pick, the overlay can never take them.
+    _onWindowCreated(window) {
+        const pid = window.get_pid();
+        if (!window.is_override_redirect() || pid <= 0 || ![...this._clients.values()].some(c => c.pid === pid))
+            return;
+        const actor = window.get_compositor_private();
+        if (actor)
+            Shell.util_set_hidden_from_pick(actor, true);
     }
 
     // To that client alone: another service on the bus has its own grab and its own watch.

@@ -504,15 +504,20 @@ void TestGnomeExtension::servicePlaysAtThePointer()
     QVERIFY(shell->movePointer(at));
     QVERIFY(locate() == 0);
     QVERIFY(!service->waitForLine(StartedLine + pointText(at)).isEmpty());
-    // As a hand does, the pointer moves before it clicks: now and then the Shell hands a resting
-    // pointer to XWayland's surface as the rings map, before it knows that they take no input, and
-    // keeps it there until the pointer moves (1 run in 3 to 6 on a loaded machine).
+    // The pointer rests; the Shell picks anew what it is over while the rings play (as after any
+    // change of its layout). Mutter before 44.2 has forgotten the rings' empty input shape by then:
+    // without the extension keeping them out of the pick, the press went to XWayland and no window.
     QTest::qWait(100);
-    QVERIFY(shell->movePointer(at + QPoint(1, 0)) && shell->movePointer(at));
-    QVERIFY(shell->click());
+    QVERIFY(shell->relayout());
+    const int probeLines = probe->lines().size();
+    QString picked;
+    QVERIFY(shell->click(&picked));
     QVERIFY(service->linesContaining(QStringLiteral("Animation finished")).isEmpty());
     // The Shell handles it after any pause of its own.
-    QCOMPARE(probe->waitForPress(15000), at);
+    const QPoint press = probe->waitForPress(15000);
+    QVERIFY2(press == at,
+        qPrintable(QStringLiteral("%1; the window below: %2")
+                       .arg(picked, probe->lines().mid(probeLines).join(QStringLiteral(", ")))));
     // A Shell that pauses answers late, and still says where the pointer is.
     at = QPoint(700, 400);
     QVERIFY(shell->movePointer(at));
