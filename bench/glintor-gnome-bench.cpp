@@ -10,6 +10,10 @@
 // here) and glintor-locate, N times each after a first animation, every trigger once the animation
 // before it has ended; the service's RSS idle and after 11 animations; its wakeups at rest over S
 // seconds; and GNOME Shell's CPU over S seconds at rest with the extension enabled, then disabled.
+// Then 100 clicks on GNOME with the pointer still, each at a moment 0-500 ms into the rings of a
+// glintor-locate (a seeded draw, so that runs repeat), and those the window below did not get; and
+// 100 more, each just after the Shell laid out its stage again (which any panel or window that
+// changes size makes it do), when it picks anew what the resting pointer is over.
 //
 // A trigger's first ring frame is the first XDamage event on the service's overlay window that this
 // program, a client of the same X server, receives, timed on its monotonic clock from the moment the
@@ -43,6 +47,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include <poll.h>
@@ -293,6 +298,38 @@ bool measure(Side &side, Trigger trigger, bool counted)
     return true;
 }
 
+// One click through the rings, delayMs after their first frame, with the pointer still (after a
+// relayout of the Shell's stage if asked): whether the full-screen window below got it. A call that
+// draws nothing is no click; false then, with *drawn false.
+bool clickThrough(Side &side, GnomeShell &shell, ClickProbe &probe, int delayMs, bool relayout, bool *drawn)
+{
+    QProcess locate;
+    locate.setProcessEnvironment(side.environment);
+    side.watch->arm();
+    locate.start(builtProgram(QStringLiteral("glintor-locate")), QStringList());
+    *drawn = side.watch->waitForFrame(5000).damaged;
+    bool got = false;
+    if (*drawn) {
+        QThread::msleep(ulong(delayMs));
+        QString picked;
+        got = (!relayout || shell.relayout()) && shell.click(&picked) && probe.waitForPress(3000) == Pointer;
+        if (!got)
+            std::fprintf(stderr, "click %d ms into the rings reached no window; at the press: %s\n", delayMs,
+                qPrintable(picked));
+        side.watch->waitForUnmap(10000);
+    }
+    locate.waitForFinished(10000);
+    if (!*drawn) {
+        QCoreApplication::processEvents();
+        const QStringList lines = side.service->lines();
+        std::fprintf(stderr, "glintor-locate for a click: no frame within 5 s; the service's last line: %s\n",
+            qPrintable(lines.value(lines.size() - 1)));
+    }
+    // The compositor shows the background again before the next call.
+    QThread::msleep(300);
+    return got;
+}
+
 struct Rest {
     double serviceWakeups = 0, serviceCpu = 0, shellWakeups = 0, shellCpu = 0;
 };
@@ -455,6 +492,20 @@ int main(int argc, char *argv[])
         }
     }
 
+    // Clicks on GNOME, where the overlay is an X11 client of a Wayland compositor.
+    constexpr int Clicks = 100;
+    std::mt19937 draw(20261208);
+    std::uniform_int_distribution<int> moment(0, 500);
+    int clicksLost[2] = {}, clicksSent[2] = {};
+    for (const bool relayout : { false, true }) {
+        for (int i = 0; i < Clicks; ++i) {
+            bool drawn = false;
+            const bool got = clickThrough(gnome, shell, probe, moment(draw), relayout, &drawn);
+            clicksSent[relayout] += drawn ? 1 : 0;
+            clicksLost[relayout] += drawn && !got ? 1 : 0;
+        }
+    }
+
     // At rest: the services and the Shell with the extension, then the Shell without it.
     QThread::sleep(2);
     std::vector<Rest> withExtension, withoutExtension;
@@ -500,6 +551,21 @@ int main(int argc, char *argv[])
             out(QStringLiteral("%1: GNOME's median %2 %3 X11's (goal: within 10 ms): %4.")
                     .arg(what, ms(std::abs(extra)), extra >= 0 ? QStringLiteral("above") : QStringLiteral("below"),
                         extra <= 10 ? QStringLiteral("met") : QStringLiteral("not met")));
+    }
+    out(QString());
+    out(QStringLiteral("### Clicks through the rings on GNOME, the pointer still"));
+    out(QString());
+    out(QStringLiteral("| clicks 0–500 ms into the rings of glintor-locate | reached no window (goal: none in %1) |")
+            .arg(Clicks));
+    out(QStringLiteral("|---|---|"));
+    for (const bool relayout : { false, true }) {
+        out(QStringLiteral("| %1 | %2 of %3: %4 |")
+                .arg(relayout ? QStringLiteral("just after the Shell laid out its stage again")
+                              : QStringLiteral("the Shell left alone"))
+                .arg(clicksLost[relayout])
+                .arg(clicksSent[relayout])
+                .arg(clicksLost[relayout] == 0 && clicksSent[relayout] == Clicks ? QStringLiteral("met")
+                                                                                 : QStringLiteral("not met")));
     }
     out(QString());
     out(QStringLiteral("### glintor-service at rest (%1 s) and its memory").arg(restSeconds));
