@@ -29,6 +29,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -331,8 +333,28 @@ bool clickThrough(Side &side, GnomeShell &shell, ClickProbe &probe, int delayMs,
 }
 
 struct Rest {
-    double serviceWakeups = 0, serviceCpu = 0, shellWakeups = 0, shellCpu = 0;
+    double serviceWakeups = 0, serviceCpu = 0, shellWakeups = 0, shellCpu = 0, xwaylandCpu = 0;
+    qint64 xwaylandRss = -1;
 };
+
+// The Shell's XWayland, which it starts for its X11 clients: here glintor-service and the frame watch.
+// 0 if none.
+qint64 xwaylandOf(qint64 shellPid)
+{
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        // pid (comm) state ppid ...
+        const QByteArray line = stat.readAll();
+        const int open = line.indexOf('(');
+        const int close = line.lastIndexOf(')');
+        if (line.mid(open + 1, close - open - 1) == "Xwayland" && line.mid(close + 2).split(' ').value(1).toLongLong() == shellPid)
+            return entry.toLongLong();
+    }
+    return 0;
+}
 
 // Wakeups of a process's main thread alone, where GNOME Shell runs its extensions.
 qint64 mainThreadWakeups(qint64 pid)
@@ -352,6 +374,8 @@ void rest(double seconds, const std::vector<Side *> &sides, std::vector<Rest> &f
     }
     const qint64 shellWakeups0 = mainThreadWakeups(shellPid);
     const qint64 shellCpu0 = processCpuNanoseconds(shellPid);
+    const qint64 xwayland = xwaylandOf(shellPid);
+    const qint64 xwaylandCpu0 = xwayland ? processCpuNanoseconds(xwayland) : 0;
     const Clock::time_point start = Clock::now();
     QThread::msleep(qint64(seconds * 1000));
     const double elapsed = msBetween(start, Clock::now()) / 1000;
@@ -361,6 +385,10 @@ void rest(double seconds, const std::vector<Side *> &sides, std::vector<Rest> &f
         figures[i].serviceCpu = (cpuNanoseconds(sides[i]->service->pid()) - cpu0[i]) / 1e7 / elapsed;
         figures[i].shellWakeups = (mainThreadWakeups(shellPid) - shellWakeups0) / elapsed;
         figures[i].shellCpu = (processCpuNanoseconds(shellPid) - shellCpu0) / 1e7 / elapsed;
+        if (xwayland) {
+            figures[i].xwaylandCpu = (processCpuNanoseconds(xwayland) - xwaylandCpu0) / 1e7 / elapsed;
+            figures[i].xwaylandRss = statusKb(xwayland, "VmRSS");
+        }
     }
 }
 
@@ -596,5 +624,13 @@ int main(int argc, char *argv[])
                 .arg(figures == &withExtension[0] ? QStringLiteral("enabled") : QStringLiteral("disabled"),
                     shellCpu(figures->shellCpu, restSeconds), perSecond(figures->shellWakeups),
                     perSecond(figures->serviceWakeups)));
+    // The service's overlay is an X11 window: on a Shell that starts XWayland only for X11 clients
+    // (GNOME 50 and later), the service is what keeps it running.
+    const Rest &rested = withExtension[0];
+    out(QString());
+    out(rested.xwaylandRss < 0
+            ? QStringLiteral("XWayland was not running.")
+            : QStringLiteral("XWayland at rest, its clients glintor-service and this bench's frame watch: RSS %1, CPU %2.")
+                  .arg(megabytesOfKb(rested.xwaylandRss), shellCpu(rested.xwaylandCpu, restSeconds)));
     return 0;
 }
