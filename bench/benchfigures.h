@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QString>
 #include <QThread>
 
@@ -82,6 +83,34 @@ inline qint64 wakeups(qint64 pid)
     return schedstat(pid, 2);
 }
 
+// The same field thread by thread, to count what a process did over a while: a thread that ends
+// meanwhile must not take what it did before out of the sum (it made the service's wakeups at rest
+// negative on GNOME 48 and 51).
+using ThreadCounts = QHash<QString, qint64>;
+
+inline ThreadCounts threadSchedstat(qint64 pid, int column)
+{
+    ThreadCounts counts;
+    if (pid <= 0)
+        return counts;
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile file(tasks.filePath(task + QStringLiteral("/schedstat")));
+        if (file.open(QIODevice::ReadOnly))
+            counts.insert(task, file.readAll().trimmed().split(' ').value(column).toLongLong());
+    }
+    return counts;
+}
+
+inline qint64 schedstatSince(qint64 pid, int column, const ThreadCounts &before)
+{
+    const ThreadCounts now = threadSchedstat(pid, column);
+    qint64 total = 0;
+    for (auto it = now.cbegin(); it != now.cend(); ++it)
+        total += it.value() - before.value(it.key(), 0);
+    return total;
+}
+
 // CPU, in % of a core, and wakeups a second of each process over seconds at rest, this thread asleep
 // meanwhile.
 struct AtRest {
@@ -91,10 +120,10 @@ struct AtRest {
 
 inline AtRest measureRest(const std::vector<qint64> &pids, double seconds)
 {
-    std::vector<qint64> cpu0, wakeups0;
+    std::vector<ThreadCounts> cpu0, wakeups0;
     for (const qint64 pid : pids) {
-        cpu0.push_back(cpuNanoseconds(pid));
-        wakeups0.push_back(wakeups(pid));
+        cpu0.push_back(threadSchedstat(pid, 0));
+        wakeups0.push_back(threadSchedstat(pid, 2));
     }
     QElapsedTimer timer;
     timer.start();
@@ -102,8 +131,8 @@ inline AtRest measureRest(const std::vector<qint64> &pids, double seconds)
     AtRest rest;
     rest.seconds = timer.nsecsElapsed() / 1e9;
     for (size_t i = 0; i < pids.size(); ++i) {
-        rest.cpuPercent.push_back((cpuNanoseconds(pids[i]) - cpu0[i]) / 1e9 / rest.seconds * 100);
-        rest.wakeupsPerSecond.push_back((wakeups(pids[i]) - wakeups0[i]) / rest.seconds);
+        rest.cpuPercent.push_back(schedstatSince(pids[i], 0, cpu0[i]) / 1e9 / rest.seconds * 100);
+        rest.wakeupsPerSecond.push_back(schedstatSince(pids[i], 2, wakeups0[i]) / rest.seconds);
     }
     return rest;
 }

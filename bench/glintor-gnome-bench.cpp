@@ -367,10 +367,10 @@ qint64 mainThreadWakeups(qint64 pid)
 // threads come and go, so its CPU is the whole process's.
 void rest(double seconds, const std::vector<Side *> &sides, std::vector<Rest> &figures, qint64 shellPid)
 {
-    std::vector<qint64> wakeups0, cpu0;
+    std::vector<ThreadCounts> wakeups0, cpu0;
     for (Side *side : sides) {
-        wakeups0.push_back(wakeups(side->service->pid()));
-        cpu0.push_back(cpuNanoseconds(side->service->pid()));
+        wakeups0.push_back(threadSchedstat(side->service->pid(), 2));
+        cpu0.push_back(threadSchedstat(side->service->pid(), 0));
     }
     const qint64 shellWakeups0 = mainThreadWakeups(shellPid);
     const qint64 shellCpu0 = processCpuNanoseconds(shellPid);
@@ -381,8 +381,8 @@ void rest(double seconds, const std::vector<Side *> &sides, std::vector<Rest> &f
     const double elapsed = msBetween(start, Clock::now()) / 1000;
     figures.assign(sides.size(), Rest());
     for (size_t i = 0; i < sides.size(); ++i) {
-        figures[i].serviceWakeups = (wakeups(sides[i]->service->pid()) - wakeups0[i]) / elapsed;
-        figures[i].serviceCpu = (cpuNanoseconds(sides[i]->service->pid()) - cpu0[i]) / 1e7 / elapsed;
+        figures[i].serviceWakeups = schedstatSince(sides[i]->service->pid(), 2, wakeups0[i]) / elapsed;
+        figures[i].serviceCpu = schedstatSince(sides[i]->service->pid(), 0, cpu0[i]) / 1e7 / elapsed;
         figures[i].shellWakeups = (mainThreadWakeups(shellPid) - shellWakeups0) / elapsed;
         figures[i].shellCpu = (processCpuNanoseconds(shellPid) - shellCpu0) / 1e7 / elapsed;
         if (xwayland) {
