@@ -142,7 +142,9 @@ class TestHelper {
     Click() {
         const [x, y] = global.get_pointer();
         const under = describe(global.stage.get_actor_at_pos(Clutter.PickMode.REACTIVE, x, y));
-        const target = describe(global.stage.get_device_actor(this._seat.get_pointer(), null));
+        // 51 keeps the pointer's target in a sprite that it does not show to extensions.
+        const target = this._seat.get_pointer
+            ? describe(global.stage.get_device_actor(this._seat.get_pointer(), null)) : 'unknown';
         for (const state of [Clutter.ButtonState.PRESSED, Clutter.ButtonState.RELEASED])
             this._pointer.notify_button(GLib.get_monotonic_time(), Clutter.BUTTON_PRIMARY, state);
         return `under the pointer ${under}, the button's target ${target}`;
