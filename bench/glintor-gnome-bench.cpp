@@ -9,7 +9,8 @@
 // xcompmgr and a private session bus. On each: Ctrl+Alt+M (the Shell's virtual keyboard there, XTEST
 // here) and glintor-locate, N times each after a first animation, every trigger once the animation
 // before it has ended; the service's RSS idle and after 11 animations; its wakeups at rest over S
-// seconds; and GNOME Shell's CPU over S seconds at rest with the extension enabled, then disabled.
+// seconds; GNOME Shell's CPU over S seconds at rest with the extension enabled, then disabled, and its
+// XWayland's RSS and CPU over the first of them.
 // Then 100 clicks on GNOME with the pointer still, each at a moment 0-500 ms into the rings of a
 // glintor-locate (a seeded draw, so that runs repeat), and those the window below did not get; and
 // 100 more, each just after the Shell laid out its stage again (which any panel or window that
