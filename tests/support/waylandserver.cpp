@@ -439,27 +439,11 @@ bool VirtualPointer::moveTo(QPoint position)
     return waitForAnswer("ok");
 }
 
-bool VirtualPointer::click()
+bool VirtualPointer::command(const char *line)
 {
     if (!ready)
         return false;
-    helper.write("click\n");
-    return waitForAnswer("ok");
-}
-
-bool VirtualPointer::hold(bool down)
-{
-    if (!ready)
-        return false;
-    helper.write(down ? "press\n" : "release\n");
-    return waitForAnswer("ok");
-}
-
-bool VirtualPointer::sync()
-{
-    if (!ready)
-        return false;
-    helper.write("sync\n");
+    helper.write(line);
     return waitForAnswer("ok");
 }
 

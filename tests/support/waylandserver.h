@@ -107,13 +107,15 @@ public:
 
     bool isReady() const { return ready; }
     bool moveTo(QPoint position);
-    bool click();
+    bool click() { return command("click\n"); }
     // The left button alone: held down (a drag), or let go.
-    bool hold(bool down);
+    bool hold(bool down) { return command(down ? "press\n" : "release\n"); }
     // Returns once the compositor has sent out all it had for any client, not only for this one.
-    bool sync();
+    bool sync() { return command("sync\n"); }
 
 private:
+    // One line to the helper; true once it answered "ok".
+    bool command(const char *line);
     bool waitForAnswer(const QByteArray &expected);
 
     const WaylandServer &compositor;
