@@ -10,6 +10,10 @@ const INTERFACE_XML = `<node>
       <arg name="x" type="i" direction="out"/>
       <arg name="y" type="i" direction="out"/>
     </method>
+    <method name="GetStageSize">
+      <arg name="width" type="i" direction="out"/>
+      <arg name="height" type="i" direction="out"/>
+    </method>
     <method name="GrabHotkey">
       <arg name="accelerator" type="s" direction="in"/>
       <arg name="grabbed" type="b" direction="out"/>
@@ -101,6 +105,12 @@ class GlintorBridge {
     GetPointer() {
         const [x, y] = global.get_pointer();
         return [x, y];
+    }
+
+    // In the logical pixels of GetPointer: the service compares it with XWayland's screen, which
+    // since GNOME 47 may be larger by the highest output scale.
+    GetStageSize() {
+        return [Math.round(global.stage.width), Math.round(global.stage.height)];
     }
 
     GrabHotkeyAsync([accelerator], invocation) {

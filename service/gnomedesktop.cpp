@@ -66,6 +66,11 @@ bool GnomeDesktop::start()
     connection.connect(name, path, interface, QStringLiteral("HotkeyPressed"), this, SLOT(hotkeyPressed()));
     connection.connect(name, path, interface, QStringLiteral("PointerMoved"), this, SLOT(pointerMoved(int, int)));
 
+    // A new scale or layout of the outputs changes the Shell's stage.
+    connection.connect(QStringLiteral("org.gnome.Mutter.DisplayConfig"),
+        QStringLiteral("/org/gnome/Mutter/DisplayConfig"), QStringLiteral("org.gnome.Mutter.DisplayConfig"),
+        QStringLiteral("MonitorsChanged"), this, SLOT(askStageSize()));
+
     const bool there = connection.interface()->isServiceRegistered(name).value();
     // Not even for a moment the X11 grab and listener where the Shell will give the keys.
     readInputFromX11(!there);
@@ -118,6 +123,7 @@ void GnomeDesktop::extensionAppeared()
             qInfo("The Ctrl tap is off on GNOME, which has its own: Settings, Accessibility, Pointing & Clicking, "
                   "Locate Pointer");
         readInputFromX11(false);
+        askStageSize();
         schedule.emplace(nowMs(), false);
         grabHotkey();
         QDBusMessage watch = extensionCall(QStringLiteral("WatchMotion"));
@@ -215,15 +221,49 @@ void GnomeDesktop::findPointer(Found found)
         });
 }
 
-QPoint GnomeDesktop::fromShell(const QPoint &position) const
+namespace {
+
+// A screen in XWayland's own pixels: Qt keeps each screen's origin and divides what lies beyond it
+// by the screen's factor.
+QRect nativeRect(const QScreen *screen)
 {
-    // Qt keeps each screen's origin and divides what lies beyond it by the screen's factor.
+    const QRect logical = screen->geometry();
+    return QRect(logical.topLeft(), logical.size() * screen->devicePixelRatio());
+}
+
+} // namespace
+
+void GnomeDesktop::askStageSize()
+{
+    if (!active)
+        return;
+    const int seen = generation;
+    auto *call = new QDBusPendingCallWatcher(
+        QDBusConnection::sessionBus().asyncCall(extensionCall(QStringLiteral("GetStageSize")), SetUpAnswerMs), this);
+    connect(call, &QDBusPendingCallWatcher::finished, this, [this, seen](QDBusPendingCallWatcher *answered) {
+        answered->deleteLater();
+        const QDBusPendingReply<int, int> reply = *answered;
+        if (seen != generation || reply.isError())
+            return;
+        stageWidth = reply.argumentAt<0>();
+        if (debug)
+            qDebug() << "GNOME Shell's stage is" << stageWidth << "x" << reply.argumentAt<1>() << "logical pixels";
+    });
+}
+
+QPoint GnomeDesktop::fromShell(const QPoint &logical) const
+{
+    // XWayland's screen, read now: it changes a moment after the stage.
     const QList<QScreen *> screens = QGuiApplication::screens();
-    for (QScreen *screen : screens) {
-        const qreal factor = screen->devicePixelRatio();
-        const QRect logical = screen->geometry();
-        if (QRect(logical.topLeft(), logical.size() * factor).contains(position))
-            return logical.topLeft() + (position - logical.topLeft()) / factor;
+    QRect x11;
+    for (const QScreen *screen : screens)
+        x11 |= nativeRect(screen);
+    const qreal x11PerShell = stageWidth > 0 && !x11.isEmpty() ? qreal(x11.width()) / stageWidth : 1;
+    const QPoint position = (QPointF(logical) * x11PerShell).toPoint();
+    for (const QScreen *screen : screens) {
+        const QRect native = nativeRect(screen);
+        if (native.contains(position))
+            return native.topLeft() + (position - native.topLeft()) / screen->devicePixelRatio();
     }
     return position;
 }

@@ -29,14 +29,18 @@ private slots:
     void hotkeyPressed();
     void pointerMoved(int x, int y);
 
+    // Asks the Shell for its stage's size, to learn how many of XWayland's pixels make one of the
+    // Shell's logical ones.
+    void askStageSize();
+
 private:
     void sayWhatIsSeen() override;
     void extensionAppeared();
     void extensionGone();
     void grabHotkey();
-    // The Shell's logical coordinates, which XWayland's are at scale 1, as Qt's (a QT_SCALE_FACTOR
-    // of the session's divides them).
-    QPoint fromShell(const QPoint &position) const;
+    // The Shell's logical coordinates as Qt's: times XWayland's pixels per logical one, then divided
+    // as Qt divides XWayland's (by a QT_SCALE_FACTOR or an Xft.dpi of the session).
+    QPoint fromShell(const QPoint &logical) const;
 
     QDBusServiceWatcher *watcher;
     QTimer *grabRetry;
@@ -44,6 +48,9 @@ private:
     bool active = false;
     // Counts the extension's comings and goings, so that an answer of an earlier one is dropped.
     int generation = 0;
+    // The Shell's stage in its logical pixels, 0 until known. XWayland's screen is as wide, or since
+    // GNOME 47 (the default since 50) wider by the highest output scale rounded up.
+    int stageWidth = 0;
     QString accelerator; // the hotkey in the Shell's notation; empty: none
     std::optional<GrabSchedule> schedule;
 };

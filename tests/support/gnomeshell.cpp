@@ -105,7 +105,7 @@ void terminate(const QVector<qint64> &pids)
 
 } // namespace
 
-GnomeShell::GnomeShell(const QStringList &extensionDirs)
+GnomeShell::GnomeShell(const QStringList &extensionDirs, const QStringList &experimentalFeatures)
     // Under /tmp, not the build tree: socket paths must stay short.
     : base(QStringLiteral("/tmp/glintor-gnome-XXXXXX"))
 {
@@ -153,6 +153,21 @@ GnomeShell::GnomeShell(const QStringList &extensionDirs)
         if (ok)
             runToEnd(
                 QStringLiteral("gsettings"), QStringList { QStringLiteral("set") } + setting, shellEnvironment(), &ok);
+    }
+    // Those the release knows; GNOME 50 made them the default and dropped the key.
+    QStringList features;
+    const QByteArray known = runToEnd(QStringLiteral("gsettings"),
+        { QStringLiteral("range"), QStringLiteral("org.gnome.mutter"), QStringLiteral("experimental-features") },
+        shellEnvironment());
+    for (const QString &feature : experimentalFeatures) {
+        if (known.contains("'" + feature.toUtf8() + "'"))
+            features << QLatin1Char('\'') + feature + QLatin1Char('\'');
+    }
+    if (ok && !features.isEmpty()) {
+        runToEnd(QStringLiteral("gsettings"),
+            { QStringLiteral("set"), QStringLiteral("org.gnome.mutter"), QStringLiteral("experimental-features"),
+                QLatin1Char('[') + features.join(QLatin1Char(',')) + QLatin1Char(']') },
+            shellEnvironment(), &ok);
     }
     if (!ok || !start())
         qWarning("The headless GNOME Shell did not start:\n%s", qPrintable(logTail()));
@@ -472,6 +487,12 @@ bool GnomeShell::click(QString *picked)
 bool GnomeShell::relayout()
 {
     return callHelper(QStringLiteral("Relayout"), {});
+}
+
+double GnomeShell::setScale(double wanted)
+{
+    QVariantList answer;
+    return callHelper(QStringLiteral("SetScale"), { wanted }, &answer) ? answer.value(0).toDouble() : 0;
 }
 
 bool GnomeShell::keys(const QVector<quint32> &keysyms, int holdMs)

@@ -28,7 +28,9 @@ public:
     // An extension's state as the Shell reports it; Initialized means never enabled since the start.
     enum ExtensionState { Unknown = 0, Enabled = 1, Disabled = 2, Error = 3, OutOfDate = 4, Initialized = 6 };
 
-    explicit GnomeShell(const QStringList &extensionDirs = QStringList());
+    // experimentalFeatures: mutter's, where the release still has them as experimental (before GNOME 50).
+    explicit GnomeShell(
+        const QStringList &extensionDirs = QStringList(), const QStringList &experimentalFeatures = QStringList());
     ~GnomeShell();
     GnomeShell(const GnomeShell &) = delete;
     GnomeShell &operator=(const GnomeShell &) = delete;
@@ -75,6 +77,10 @@ public:
     // Has the Shell lay out its stage, as a panel or window that changes size does, and pick anew what
     // the pointer is over; true once it has.
     bool relayout();
+    // Gives the output the scale it supports nearest to wanted, as the display settings do; returns
+    // that scale once the Shell has laid out its monitors, 0 on failure. Fractional scales need
+    // mutter's "scale-monitor-framebuffer" before GNOME 50 (experimentalFeatures below).
+    double setScale(double wanted);
     // X keysyms (0xffe3 Control_L, 0xffe9 Alt_L, 0x6d m, ...): pressed in order, held for holdMs
     // (the keyboard repeats meanwhile), released in reverse order; true once the Shell has handled
     // them. To know that, the helper ends with a motion of the pointer to where it is (a motion

@@ -490,14 +490,25 @@ ClickProbe::~ClickProbe()
 
 bool ClickProbe::waitUntilShown(QSize size, int timeoutMs)
 {
-    const QString wanted = QStringLiteral("shown %1 %2").arg(size.width()).arg(size.height());
+    return waitUntilShown([size](QSize shown) { return shown == size; }, timeoutMs);
+}
+
+bool ClickProbe::waitUntilShownAtLeast(QSize least, int timeoutMs)
+{
+    return waitUntilShown(
+        [least](QSize shown) { return shown.width() >= least.width() && shown.height() >= least.height(); }, timeoutMs);
+}
+
+bool ClickProbe::waitUntilShown(const std::function<bool(QSize)> &wanted, int timeoutMs)
+{
     QElapsedTimer timer;
     timer.start();
     for (;;) {
-        const QString line = waitForLine(QStringLiteral("shown "), int(qMax<qint64>(0, timeoutMs - timer.elapsed())));
-        if (line.isEmpty())
+        const QStringList fields
+            = waitForLine(QStringLiteral("shown "), int(qMax<qint64>(0, timeoutMs - timer.elapsed()))).split(' ');
+        if (fields.size() != 3)
             return false;
-        if (line == wanted)
+        if (wanted(QSize(fields.at(1).toInt(), fields.at(2).toInt())))
             return true;
     }
 }

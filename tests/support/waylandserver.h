@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QVector>
 
+#include <functional>
+
 // One output as sway reports it; rect is in layout (logical) coordinates.
 struct WaylandOutput
 {
@@ -142,6 +144,8 @@ public:
 
     // Waits until the window is shown at size (the tile the compositor gives it).
     bool waitUntilShown(QSize size, int timeoutMs = 10000);
+    // Or at a size of at least least: a window manager may keep a bar visible.
+    bool waitUntilShownAtLeast(QSize least, int timeoutMs = 10000);
     // Waits for the next press the window reports; returns its position in window coordinates,
     // or (-1, -1) when none came.
     QPoint waitForPress(int timeoutMs = 5000);
@@ -150,6 +154,7 @@ public:
 
 private:
     QString waitForLine(const QString &prefix, int timeoutMs);
+    bool waitUntilShown(const std::function<bool(QSize)> &wanted, int timeoutMs);
 
     QProcess probe;
     QStringList history;

@@ -19,6 +19,10 @@ const INTERFACE_XML = `<node>
       <arg name="picked" type="s" direction="out"/>
     </method>
     <method name="Relayout"/>
+    <method name="SetScale">
+      <arg name="wanted" type="d" direction="in"/>
+      <arg name="scale" type="d" direction="out"/>
+    </method>
     <method name="Keys">
       <arg name="keyvals" type="au" direction="in"/>
       <arg name="holdMs" type="u" direction="in"/>
@@ -158,6 +162,39 @@ class TestHelper {
             global.stage.disconnect(id);
             invocation.return_value(null);
         });
+    }
+
+    // Gives the output the supported scale nearest to wanted, as the display settings do (for this
+    // session only: method 1, temporary), and answers the scale once the Shell laid out its monitors.
+    SetScaleAsync([wanted], invocation) {
+        const call = (method, parameters) => new Promise((resolve, reject) => Gio.DBus.session.call(
+            'org.gnome.Mutter.DisplayConfig', '/org/gnome/Mutter/DisplayConfig', 'org.gnome.Mutter.DisplayConfig',
+            method, parameters, null, Gio.DBusCallFlags.NONE, -1, null, (bus, result) => {
+                try {
+                    resolve(bus.call_finish(result));
+                } catch (e) {
+                    reject(e);
+                }
+            }));
+        let scale = 0;
+        call('GetCurrentState', null).then(state => {
+            const [serial, monitors, logicalMonitors] = state.deep_unpack();
+            const [[connector], modes] = monitors[0];
+            const mode = modes.find(m => m[6]['is-current']?.unpack());
+            scale = mode[5].reduce((a, b) => Math.abs(b - wanted) < Math.abs(a - wanted) ? b : a);
+            if (scale === logicalMonitors[0][2])
+                return null;
+            const changed = new Promise(resolve => {
+                const id = Main.layoutManager.connect('monitors-changed', () => {
+                    Main.layoutManager.disconnect(id);
+                    resolve();
+                });
+            });
+            const config = [[0, 0, scale, 0, true, [[connector, mode[0], {}]]]];
+            return call('ApplyMonitorsConfig', new GLib.Variant('(uua(iiduba(ssa{sv}))a{sv})', [serial, 1, config, {}]))
+                .then(() => changed);
+        }).then(() => invocation.return_value(new GLib.Variant('(d)', [scale])),
+            e => invocation.return_dbus_error('org.glintor.ShellTest.Error.Failed', `${e}`));
     }
 
     // Presses the keys in order, holds them for holdMs (the keyboard repeats meanwhile), releases
