@@ -30,8 +30,10 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDBusInterface>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -42,6 +44,7 @@
 #include <X11/extensions/Xdamage.h>
 #include <X11/keysym.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -333,6 +336,115 @@ bool clickThrough(Side &side, GnomeShell &shell, ClickProbe &probe, int delayMs,
     return got;
 }
 
+// The rings at one scale of the output, from a screenshot in the output's pixels taken while the
+// service stood still on a frame of glintor-locate's rings, against one taken just before.
+struct Scaled {
+    double scale = 0; // as the Shell took it; 0: refused
+    int x11Scale = 1; // XWayland's pixels per logical pixel (mutter's UiScalingFactor)
+    std::vector<double> dx, dy; // the rings' centre minus the pointer, output pixels
+    std::vector<double> width; // the rings' width, output pixels
+    std::vector<double> edge; // the outermost ring's outer edge, 10 to 90 % of its contrast, output pixels
+};
+
+int contrast(const QImage &shot, const QImage &before, QPoint at)
+{
+    const QRgb a = shot.pixel(at), b = before.pixel(at);
+    return std::max({ std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b)) });
+}
+
+// Walking in from outside what was drawn: over how many pixels the first line met rises from 10 to
+// 90 % of its peak contrast; -1 when none was met.
+double edgeRise(const QImage &shot, const QImage &before, QPoint from, QPoint step)
+{
+    std::vector<int> seen;
+    int peak = 0;
+    for (QPoint at = from; shot.rect().contains(at) && seen.size() < 80; at += step) {
+        seen.push_back(contrast(shot, before, at));
+        peak = std::max(peak, seen.back());
+        if (peak > 10 && seen.back() < peak / 2)
+            break;
+    }
+    const size_t top = size_t(std::max_element(seen.begin(), seen.end()) - seen.begin());
+    if (peak <= 10 || seen.front() >= peak / 10)
+        return -1;
+    const auto crossing = [&](double level) {
+        size_t i = 1;
+        while (i < top && seen[i] < level)
+            ++i;
+        return double(i - 1) + (level - seen[i - 1]) / double(seen[i] - seen[i - 1]);
+    };
+    return crossing(0.9 * peak) - crossing(0.1 * peak);
+}
+
+// A new service at each scale, as after a login. It draws in XWayland's pixels, as on X11.
+Scaled ringsAtScale(GnomeShell &shell, const QProcessEnvironment &environment, OverlayWatch &watch, double wanted)
+{
+    Scaled figures;
+    figures.scale = shell.setScale(wanted);
+    if (figures.scale <= 0)
+        return figures;
+    QDBusInterface x11(QStringLiteral("org.gnome.Mutter.X11"), QStringLiteral("/org/gnome/Mutter/X11"),
+        QStringLiteral("org.gnome.Mutter.X11"), shell.connection());
+    figures.x11Scale = x11.isValid() ? std::max(1, x11.property("UiScalingFactor").toInt()) : 1;
+
+    Side side;
+    side.name = QStringLiteral("GNOME at %1").arg(figures.scale);
+    side.environment = environment;
+    const QPoint pointer(480, 300); // logical: inside the output at every scale up to 2
+    if (!startService(side, QStringLiteral("Glintor's extension for GNOME Shell is there"))
+        || !shell.movePointer(pointer))
+        return figures;
+    for (int i = 0; i < 3; ++i) {
+        const QImage before = shell.screenshot();
+        QProcess locate;
+        locate.setProcessEnvironment(environment);
+        watch.arm();
+        locate.start(builtProgram(QStringLiteral("glintor-locate")), QStringList());
+        if (!watch.waitForFrame(5000).damaged) {
+            std::fprintf(stderr, "glintor-locate at scale %g drew nothing\n", figures.scale);
+            locate.waitForFinished(10000);
+            continue;
+        }
+        QThread::msleep(100);
+        side.service->sendSignal(SIGSTOP);
+        const QImage shot = shell.screenshot();
+        side.service->sendSignal(SIGCONT);
+        watch.waitForUnmap(10000);
+        locate.waitForFinished(10000);
+        QThread::msleep(300);
+        if (shot.isNull() || before.size() != shot.size())
+            continue;
+        QRect drawn;
+        for (int y = 0; y < shot.height(); ++y) {
+            for (int x = 0; x < shot.width(); ++x) {
+                if (contrast(shot, before, QPoint(x, y)) > 12)
+                    drawn |= QRect(x, y, 1, 1);
+            }
+        }
+        if (drawn.isEmpty())
+            continue;
+        const QPointF centre = QRectF(drawn).center();
+        figures.dx.push_back(centre.x() - pointer.x() * figures.scale);
+        figures.dy.push_back(centre.y() - pointer.y() * figures.scale);
+        figures.width.push_back(drawn.width());
+        const QPoint middle = drawn.center();
+        std::vector<double> edges;
+        for (const auto &[from, step] : { std::pair { QPoint(drawn.left() - 4, middle.y()), QPoint(1, 0) },
+                 std::pair { QPoint(drawn.right() + 4, middle.y()), QPoint(-1, 0) },
+                 std::pair { QPoint(middle.x(), drawn.top() - 4), QPoint(0, 1) },
+                 std::pair { QPoint(middle.x(), drawn.bottom() + 4), QPoint(0, -1) } }) {
+            const double rise = edgeRise(shot, before, from, step);
+            if (rise >= 0)
+                edges.push_back(rise);
+        }
+        if (!edges.empty())
+            figures.edge.push_back(median(edges));
+    }
+    side.service->sendSignal(SIGTERM);
+    side.service->waitForExit(10000);
+    return figures;
+}
+
 struct Rest {
     double serviceWakeups = 0, serviceCpu = 0, shellWakeups = 0, shellCpu = 0, xwaylandCpu = 0;
     qint64 xwaylandRss = -1;
@@ -351,7 +463,8 @@ qint64 xwaylandOf(qint64 shellPid)
         const QByteArray line = stat.readAll();
         const int open = line.indexOf('(');
         const int close = line.lastIndexOf(')');
-        if (line.mid(open + 1, close - open - 1) == "Xwayland" && line.mid(close + 2).split(' ').value(1).toLongLong() == shellPid)
+        if (line.mid(open + 1, close - open - 1) == "Xwayland"
+            && line.mid(close + 2).split(' ').value(1).toLongLong() == shellPid)
             return entry.toLongLong();
     }
     return 0;
@@ -428,11 +541,17 @@ int main(int argc, char *argv[])
         QStringLiteral("n"), QStringLiteral("20"));
     const QCommandLineOption seconds(
         QStringLiteral("seconds"), QStringLiteral("Time at rest."), QStringLiteral("s"), QStringLiteral("60"));
-    parser.addOptions({ count, seconds });
+    const QCommandLineOption features(QStringLiteral("mutter-features"),
+        QStringLiteral("mutter's experimental features, before GNOME 50 (which has both by default)."),
+        QStringLiteral("list"), QStringLiteral("scale-monitor-framebuffer,xwayland-native-scaling"));
+    const QCommandLineOption clickCount(QStringLiteral("clicks"),
+        QStringLiteral("Clicks of each kind through the rings."), QStringLiteral("n"), QStringLiteral("100"));
+    parser.addOptions({ count, seconds, features, clickCount });
     parser.addHelpOption();
     parser.process(app);
     const int triggers = parser.value(count).toInt();
     const double restSeconds = parser.value(seconds).toDouble();
+    const int clicks = parser.value(clickCount).toInt();
 
     if (!GnomeShell::missingTools().isEmpty()) {
         std::fprintf(stderr, "%s\n", qPrintable(GnomeShell::missingTools()));
@@ -448,7 +567,8 @@ int main(int argc, char *argv[])
     XSetErrorHandler([](Display *, XErrorEvent *) { return 0; });
 
     // GNOME: a native Wayland window over the whole screen under the pointer, as in the tests.
-    GnomeShell shell(QStringList { QStringLiteral(GLINTOR_SHELL_EXTENSION_DIR) });
+    GnomeShell shell(QStringList { QStringLiteral(GLINTOR_SHELL_EXTENSION_DIR) },
+        parser.value(features).split(QLatin1Char(','), Qt::SkipEmptyParts));
     if (!shell.isReady()) {
         std::fprintf(stderr, "GNOME Shell did not start:\n%s\n", qPrintable(shell.logTail()));
         return 1;
@@ -522,18 +642,23 @@ int main(int argc, char *argv[])
     }
 
     // Clicks on GNOME, where the overlay is an X11 client of a Wayland compositor.
-    constexpr int Clicks = 100;
     std::mt19937 draw(20261208);
     std::uniform_int_distribution<int> moment(0, 500);
     int clicksLost[2] = {}, clicksSent[2] = {};
     for (const bool relayout : { false, true }) {
-        for (int i = 0; i < Clicks; ++i) {
+        for (int i = 0; i < clicks; ++i) {
             bool drawn = false;
             const bool got = clickThrough(gnome, shell, probe, moment(draw), relayout, &drawn);
             clicksSent[relayout] += drawn ? 1 : 0;
             clicksLost[relayout] += drawn && !got ? 1 : 0;
         }
     }
+
+    // The rings at fractional and integer scales of the output, then back to 1.
+    std::vector<Scaled> scaled;
+    for (const double scale : { 1.0, 1.5, 2.0 })
+        scaled.push_back(ringsAtScale(shell, gnome.environment, *gnome.watch, scale));
+    shell.setScale(1);
 
     // At rest: the services and the Shell with the extension, then the Shell without it.
     QThread::sleep(2);
@@ -585,7 +710,7 @@ int main(int argc, char *argv[])
     out(QStringLiteral("### Clicks through the rings on GNOME, the pointer still"));
     out(QString());
     out(QStringLiteral("| clicks 0–500 ms into the rings of glintor-locate | reached no window (goal: none in %1) |")
-            .arg(Clicks));
+            .arg(clicks));
     out(QStringLiteral("|---|---|"));
     for (const bool relayout : { false, true }) {
         out(QStringLiteral("| %1 | %2 of %3: %4 |")
@@ -593,8 +718,24 @@ int main(int argc, char *argv[])
                               : QStringLiteral("the Shell left alone"))
                 .arg(clicksLost[relayout])
                 .arg(clicksSent[relayout])
-                .arg(clicksLost[relayout] == 0 && clicksSent[relayout] == Clicks ? QStringLiteral("met")
+                .arg(clicksLost[relayout] == 0 && clicksSent[relayout] == clicks ? QStringLiteral("met")
                                                                                  : QStringLiteral("not met")));
+    }
+    out(QString());
+    out(QStringLiteral("### The rings at a scale of the output: glintor-locate, the pointer at (480, 300) logical, "
+                       "a screenshot in the output's pixels 100 ms into the rings, medians of 3"));
+    out(QString());
+    out(QStringLiteral("| output scale | XWayland's pixels per logical one | rings' centre − pointer (px) | "
+                       "rings' width (px) | outermost ring's outer edge, 10 → 90 % (px) |"));
+    out(QStringLiteral("|---|---|---|---|---|"));
+    for (const Scaled &figures : scaled) {
+        const auto px = [](const std::vector<double> &values) {
+            return values.empty() ? QStringLiteral("–") : QString::number(median(values), 'f', 1);
+        };
+        out(QStringLiteral("| %1 | %2 | %3, %4 | %5 | %6 |")
+                .arg(figures.scale > 0 ? QString::number(figures.scale) : QStringLiteral("refused"))
+                .arg(figures.x11Scale)
+                .arg(px(figures.dx), px(figures.dy), px(figures.width), px(figures.edge)));
     }
     out(QString());
     out(QStringLiteral("### glintor-service at rest (%1 s) and its memory").arg(restSeconds));
@@ -631,7 +772,8 @@ int main(int argc, char *argv[])
     out(QString());
     out(rested.xwaylandRss < 0
             ? QStringLiteral("XWayland was not running.")
-            : QStringLiteral("XWayland at rest, its clients glintor-service and this bench's frame watch: RSS %1, CPU %2.")
+            : QStringLiteral(
+                "XWayland at rest, its clients glintor-service and this bench's frame watch: RSS %1, CPU %2.")
                   .arg(megabytesOfKb(rested.xwaylandRss), shellCpu(rested.xwaylandCpu, restSeconds)));
     return 0;
 }
