@@ -398,15 +398,24 @@ void TestGnomeExtension::motionAtMostEvery20ms()
         index = found;
     }
 
-    // At rest nothing comes; after WatchMotion(false) nothing either.
+    // At rest nothing comes, but for the last position once if it was not told yet: GNOME 51 tells
+    // the Shell's cursor tracker of a motion later, at times after the helper's answer. After
+    // WatchMotion(false) nothing comes.
     QTest::qWait(1000);
-    QCOMPARE(first->moves.size(), moves.size());
+    deliverSignals();
+    const int told = int(first->moves.size());
+    const bool lateLast = told == moves.size() + 1 && moves.constLast().position != positions.constLast()
+        && first->moves.constLast().position == positions.constLast();
+    QStringList atRest;
+    for (int i = moves.size(); i < told; ++i)
+        atRest << pointText(first->moves.at(i).position);
+    QVERIFY2(told == moves.size() || lateLast, qPrintable(atRest.join(QLatin1Char(' '))));
     reply = first->call(QStringLiteral("WatchMotion"), { false });
     QVERIFY(reply.type() == QDBusMessage::ReplyMessage);
     QVERIFY(shell->movePointer(QPoint(700, 700)));
     QVERIFY(shell->movePointer(QPoint(900, 700)));
     deliverSignals();
-    QCOMPARE(first->moves.size(), moves.size());
+    QCOMPARE(int(first->moves.size()), told);
 }
 
 void TestGnomeExtension::disabledAndEnabled()

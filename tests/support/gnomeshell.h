@@ -79,7 +79,7 @@ public:
     bool relayout();
     // Gives the output the scale it supports nearest to wanted, as the display settings do; returns
     // that scale once the Shell has laid out its monitors, 0 on failure. Fractional scales need
-    // mutter's "scale-monitor-framebuffer" before GNOME 50 (experimentalFeatures below).
+    // mutter's "scale-monitor-framebuffer" before GNOME 50 (the constructor's experimentalFeatures).
     double setScale(double wanted);
     // X keysyms (0xffe3 Control_L, 0xffe9 Alt_L, 0x6d m, ...): pressed in order, held for holdMs
     // (the keyboard repeats meanwhile), released in reverse order; true once the Shell has handled
