@@ -120,4 +120,6 @@ private:
     QString xAuthority;
     qint64 startUpMs = -1;
     bool ready = false;
+    bool xwaylandSilent = false; // the last start failed waiting for Xwayland's answer
+    bool retried = false; // this start is the second try
 };
