@@ -497,7 +497,9 @@ QRect TestGnomeExtension::drawnAround(ProgramRun &service, QPoint at, const std:
             }
         }
         service.sendSignal(SIGCONT);
-        if (drawn.width() > 100 * scale)
+        // Closing rings, caught late on a loaded machine, may be small; at 150 % on GNOME 51 they
+        // are three quarters of their size at 100 %.
+        if (drawn.width() > 60)
             return drawn;
     }
     return QRect();
@@ -735,10 +737,11 @@ void TestGnomeExtension::scaledOutput()
             return (drawn.center() - wanted).manhattanLength() <= 3;
         },
         10000);
+    const QStringList started = service->linesContaining(StartedLine);
     QVERIFY2((drawn.center() - wanted).manhattanLength() <= 3,
-        qPrintable(QStringLiteral("drawn %1 around %2, not %3")
+        qPrintable(QStringLiteral("drawn %1 around %2, not %3; %4")
                        .arg(drawn.width())
-                       .arg(pointText(drawn.center()), pointText(wanted))));
+                       .arg(pointText(drawn.center()), pointText(wanted), started.value(started.size() - 1))));
 }
 
 // The Shell crashes and comes back: the extension is there again, in a new Xwayland perhaps. The
