@@ -478,12 +478,13 @@ int TestGnomeExtension::locate() const
 
 QRect TestGnomeExtension::drawnAround(ProgramRun &service, QPoint at, const std::function<bool()> &trigger, qreal scale)
 {
-    // A loaded machine may end the animation before a screenshot: try again.
+    // A loaded machine may end the animation before a screenshot, or stop the service before it
+    // painted its first frame: try again, a little later into the animation each time.
     for (int attempt = 0; attempt < 3; ++attempt) {
         const int before = service.linesContaining(StartedLine).size();
         if (!trigger() || !QTest::qWaitFor([&] { return service.linesContaining(StartedLine).size() > before; }))
             return QRect();
-        QTest::qWait(20);
+        QTest::qWait(20 + 80 * attempt);
         service.sendSignal(SIGSTOP);
         const QImage shot = shell->screenshot();
         QRect drawn;
